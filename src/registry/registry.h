@@ -1,0 +1,110 @@
+// The registry layer: registry paths written as text, and the few key and
+// value operations the rest of the program uses. Nothing here prints.
+//
+// Results are ints, 0 for success; the codes of each operation are listed at
+// its declaration. A value name that is empty addresses the key's default
+// (unnamed) value, in reading, writing and deleting alike.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/win32api.h"
+
+namespace qm {
+
+// Longest subkey text a registry path may carry (the subkey working buffer
+// holds this many characters and a terminator). A longer path is rejected as
+// an unrecognised root.
+constexpr size_t kMaxSubkeyLength = 32767;
+// Capacity announced to the registry when a value is read.
+constexpr DWORD kValueCapacity = 32767;
+// Capacity of a subkey name in enumeration (512 characters and a terminator).
+constexpr DWORD kSubkeyNameCapacity = 513;
+
+// Splits "root\subkey" at its first backslash. The root is chosen by the
+// length of the text before the backslash: 10 HKEY_USERS, 13 HKEY_DYN_DATA,
+// 17 HKEY_CLASSES_ROOT when the last root character is 'T' else
+// HKEY_CURRENT_USER, 18 HKEY_LOCAL_MACHINE, 19 HKEY_CURRENT_CONFIG,
+// 21 HKEY_PERFORMANCE_DATA. Returns nullptr (none), leaving `subkeyOut`
+// unchanged, for a path without a backslash, another root length, or a subkey
+// longer than kMaxSubkeyLength.
+HKEY ParseRegistryPath(std::string& subkeyOut, std::string_view path);
+
+// ---- Root and subkey -------------------------------------------------------
+// 0 read; 1 key not opened (KEY_READ); 2 value not read. On success `out`
+// holds the value's bytes exactly as stored (a string's terminator included)
+// and nothing after them. The type is not checked. `out` is untouched on
+// failure.
+int ReadRegistryString(std::string& out, HKEY root, std::string_view subkey,
+                       std::string_view valueName);
+// Stores `text` as REG_SZ with its terminator. 0 stored; 1 key not created or
+// opened (KEY_ALL_ACCESS); 2 value not stored.
+int WriteRegistryString(std::string_view text, HKEY root, std::string_view subkey,
+                        std::string_view valueName);
+// As WriteRegistryString, but an existing REG_EXPAND_SZ value stays
+// REG_EXPAND_SZ: a system Path full of %SystemRoot% entries must never be
+// turned into a REG_SZ by a rewrite. A value created new is REG_SZ.
+int RewriteRegistryString(std::string_view text, HKEY root, std::string_view subkey,
+                          std::string_view valueName);
+// 0 deleted; 1 key does not exist or cannot be opened for writing (a missing
+// key is never created by a delete); 2 value not deleted (also: no such value).
+int DeleteRegistryValue(HKEY root, std::string_view subkey, std::string_view valueName);
+// 0 created or already there; 1 no root; 2 creation failed.
+int CreateRegistryKey(HKEY root, std::string_view subkey);
+// Deletes the key with all its subkeys and values. 0 deleted; 1 no root;
+// 2 failed, also for a missing key and for an empty subkey (a root itself is
+// never wiped).
+int DeleteRegistryKey(HKEY root, std::string_view subkey);
+
+// ---- Registry paths --------------------------------------------------------
+// Each parses the path, then calls the operation above. An unrecognised root
+// gives 10 for reading and writing, 1 for the others.
+int ReadRegistryPathValue(std::string& out, std::string_view path, std::string_view valueName);
+int WriteRegistryPathValue(std::string_view text, std::string_view path,
+                           std::string_view valueName);
+int RewriteRegistryPathValue(std::string_view text, std::string_view path,
+                             std::string_view valueName);
+int CreateRegistryPathKey(std::string_view path);
+int DeleteRegistryPathKey(std::string_view path);
+int DeleteRegistryPathValue(std::string_view path, std::string_view valueName);
+
+// Opens the key of a path for a caller, who closes it with RegCloseKey.
+// readOnly: RegOpenKeyExA with KEY_READ. Otherwise created or opened with
+// KEY_ALL_ACCESS. nullptr when the root is unrecognised or the call failed.
+HKEY OpenRegistryPathKey(std::string_view path, bool readOnly);
+// Opens an existing key with KEY_ALL_ACCESS without ever creating it.
+HKEY OpenExistingRegistryPathKey(std::string_view path);
+
+// ---- Open keys (the caller's; nothing is opened or closed) -----------------
+// Each returns 0 when the registry call succeeded, 1 otherwise.
+int ReadKeyValue(std::string& out, HKEY key, std::string_view valueName);
+int WriteKeyString(std::string_view text, HKEY key, std::string_view valueName);
+int WriteKeyExpandString(std::string_view text, HKEY key, std::string_view valueName);
+int WriteKeyBinary(std::span<const BYTE> bytes, HKEY key, std::string_view valueName);
+int WriteKeyDword(DWORD value, HKEY key, std::string_view valueName);
+// `list` holds entries each ended by a zero byte; stored up to and including
+// the first pair of consecutive zero bytes (a list that starts with two zero
+// bytes is stored as 2 bytes). 1 when `list` has no such pair.
+int WriteKeyMultiString(std::string_view list, HKEY key, std::string_view valueName);
+int DeleteKeyValue(HKEY key, std::string_view valueName);
+
+// How "the latest subkey" is chosen. Bytes: the plain byte order of -regl
+// (1.9 beats 1.10). Version: names compared run by run, a run of digits as a
+// number and anything else byte by byte (10.0 beats 8.50, 1.10 beats 1.9,
+// 1.4.2 beats 1.4) -- what the detection of installed software needs.
+enum class SubkeyOrder { Bytes, Version };
+// <0, 0, >0 as `a` sorts before, with or after `b` in version order.
+int CompareVersionNames(std::string_view a, std::string_view b);
+
+// Reads `valueName` under the subkey of `path` whose name is the greatest in
+// `order`, and delivers that name. 0 read; 1 value not read under the
+// latest subkey (the name is still delivered); 2 latest subkey not opened;
+// 11 root unrecognised or key not opened (latestNameOut untouched); 12 no
+// subkey (latestNameOut empty).
+int ReadLatestSubkeyValue(std::string& out, std::string& latestNameOut, std::string_view path,
+                          std::string_view valueName, SubkeyOrder order = SubkeyOrder::Bytes);
+
+}  // namespace qm
