@@ -1,0 +1,382 @@
+#include "registry/registry.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace qm {
+
+namespace {
+
+// The predefined keys, told apart by the length of their names alone: no two
+// of them are equally long, except HKEY_CLASSES_ROOT and HKEY_CURRENT_USER,
+// which differ in their last letter.
+constexpr size_t kUsersLength = 10;
+constexpr size_t kDynDataLength = 13;
+constexpr size_t kClassesOrUserLength = 17;
+constexpr size_t kLocalMachineLength = 18;
+constexpr size_t kCurrentConfigLength = 19;
+constexpr size_t kPerformanceDataLength = 21;
+
+// The Win32 A functions take terminated texts; a view is not one.
+std::string Terminated(std::string_view s) {
+  return std::string(s);
+}
+
+// The subkey of a path, or none when the root is not recognised.
+struct ParsedPath {
+  HKEY root = nullptr;
+  std::string subkey;
+};
+
+ParsedPath Parse(std::string_view path) {
+  ParsedPath parsed;
+  parsed.root = ParseRegistryPath(parsed.subkey, path);
+  return parsed;
+}
+
+// A subkey text that names no key: empty, or nothing but separators (which
+// the registry reads as the key it is applied to).
+bool NamesNoSubkey(std::string_view subkey) {
+  return subkey.find_first_not_of('\\') == std::string_view::npos;
+}
+
+// The value's bytes into `out` when the query succeeds; `out` untouched
+// otherwise. The buffer is exactly the announced capacity: a value that does
+// not fit is a failure, never a cut value.
+LONG QueryValue(std::string& out, HKEY key, std::string_view valueName) {
+  std::vector<BYTE> buffer(kValueCapacity);
+  DWORD size = kValueCapacity;
+  DWORD type = REG_NONE;
+  const std::string name = Terminated(valueName);
+  LONG rc = RegQueryValueExA(key, name.c_str(), nullptr, &type, buffer.data(), &size);
+  if (rc != ERROR_SUCCESS) return rc;
+  // Only the bytes the registry reported belong to the value. Whatever else
+  // the buffer holds (a terminator the registry may add to an unterminated
+  // string, or nothing at all after a REG_DWORD) is not part of it.
+  out.assign(reinterpret_cast<const char*>(buffer.data()), std::min<DWORD>(size, kValueCapacity));
+  return ERROR_SUCCESS;
+}
+
+LONG SetValue(HKEY key, std::string_view valueName, DWORD type, const void* data, size_t size) {
+  const std::string name = Terminated(valueName);
+  return RegSetValueExA(key, name.c_str(), 0, type, static_cast<const BYTE*>(data),
+                        static_cast<DWORD>(size));
+}
+
+// A text as a string value: its bytes and one terminator.
+LONG SetStringValue(HKEY key, std::string_view valueName, DWORD type, std::string_view text) {
+  const std::string data = Terminated(text);
+  return SetValue(key, valueName, type, data.c_str(), data.size() + 1);
+}
+
+HKEY CreateOrOpenForWriting(HKEY root, const std::string& subkey) {
+  HKEY key = nullptr;
+  DWORD disposition = 0;
+  if (RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                      nullptr, &key, &disposition) != ERROR_SUCCESS)
+    return nullptr;
+  return key;
+}
+
+HKEY OpenKey(HKEY root, const std::string& subkey, REGSAM access) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, subkey.c_str(), 0, access, &key) != ERROR_SUCCESS) return nullptr;
+  return key;
+}
+
+// Writes `text` as a string value through a key created or opened for
+// writing; `keepExpand` keeps an existing REG_EXPAND_SZ value's type.
+int WriteString(std::string_view text, HKEY root, std::string_view subkey,
+                std::string_view valueName, bool keepExpand) {
+  HKEY key = CreateOrOpenForWriting(root, Terminated(subkey));
+  if (key == nullptr) return 1;
+  DWORD type = REG_SZ;
+  if (keepExpand) {
+    DWORD existing = REG_NONE;
+    const std::string name = Terminated(valueName);
+    if (RegQueryValueExA(key, name.c_str(), nullptr, &existing, nullptr, nullptr) ==
+            ERROR_SUCCESS &&
+        existing == REG_EXPAND_SZ)
+      type = REG_EXPAND_SZ;
+  }
+  LONG rc = SetStringValue(key, valueName, type, text);
+  RegCloseKey(key);
+  return rc == ERROR_SUCCESS ? 0 : 2;
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// Whether `name` should replace `latest` as the latest subkey.
+bool IsLater(std::string_view name, std::string_view latest, SubkeyOrder order) {
+  if (order == SubkeyOrder::Version) return CompareVersionNames(name, latest) > 0;
+  // std::string_view compares through char_traits<char>, whose ordering is
+  // that of unsigned char: the plain byte order.
+  return name > latest;
+}
+
+}  // namespace
+
+HKEY ParseRegistryPath(std::string& subkeyOut, std::string_view path) {
+  const size_t slash = path.find('\\');
+  if (slash == std::string_view::npos) return nullptr;
+  const std::string_view subkey = path.substr(slash + 1);
+  // The subkey working buffer holds kMaxSubkeyLength characters; a longer
+  // subkey is refused rather than cut, since a cut path names another key.
+  if (subkey.size() > kMaxSubkeyLength) return nullptr;
+  HKEY root = nullptr;
+  switch (slash) {
+    case kUsersLength:
+      root = HKEY_USERS;
+      break;
+    case kDynDataLength:
+      root = HKEY_DYN_DATA;
+      break;
+    case kClassesOrUserLength:
+      root = path[slash - 1] == 'T' ? HKEY_CLASSES_ROOT : HKEY_CURRENT_USER;
+      break;
+    case kLocalMachineLength:
+      root = HKEY_LOCAL_MACHINE;
+      break;
+    case kCurrentConfigLength:
+      root = HKEY_CURRENT_CONFIG;
+      break;
+    case kPerformanceDataLength:
+      root = HKEY_PERFORMANCE_DATA;
+      break;
+    default:
+      return nullptr;
+  }
+  subkeyOut.assign(subkey);
+  return root;
+}
+
+// ---- Root and subkey ---------------------------------------------------------
+
+int ReadRegistryString(std::string& out, HKEY root, std::string_view subkey,
+                       std::string_view valueName) {
+  HKEY key = OpenKey(root, Terminated(subkey), KEY_READ);
+  if (key == nullptr) return 1;
+  int result = QueryValue(out, key, valueName) == ERROR_SUCCESS ? 0 : 2;
+  RegCloseKey(key);
+  return result;
+}
+
+int WriteRegistryString(std::string_view text, HKEY root, std::string_view subkey,
+                        std::string_view valueName) {
+  return WriteString(text, root, subkey, valueName, false);
+}
+
+int RewriteRegistryString(std::string_view text, HKEY root, std::string_view subkey,
+                          std::string_view valueName) {
+  return WriteString(text, root, subkey, valueName, true);
+}
+
+int DeleteRegistryValue(HKEY root, std::string_view subkey, std::string_view valueName) {
+  // Opened, never created: deleting a value of a key that is not there must
+  // not leave an empty key behind.
+  HKEY key = OpenKey(root, Terminated(subkey), KEY_ALL_ACCESS);
+  if (key == nullptr) return 1;
+  const std::string name = Terminated(valueName);
+  LONG rc = RegDeleteValueA(key, name.c_str());
+  RegCloseKey(key);
+  return rc == ERROR_SUCCESS ? 0 : 2;
+}
+
+int CreateRegistryKey(HKEY root, std::string_view subkey) {
+  if (root == nullptr) return 1;
+  HKEY key = nullptr;
+  const std::string name = Terminated(subkey);
+  if (RegCreateKeyA(root, name.c_str(), &key) != ERROR_SUCCESS) return 2;
+  RegCloseKey(key);
+  return 0;
+}
+
+int DeleteRegistryKey(HKEY root, std::string_view subkey) {
+  if (root == nullptr) return 1;
+  // The recursive delete applied to a root itself would wipe everything
+  // below it; only a named subkey tree is ever deleted.
+  if (NamesNoSubkey(subkey)) return 2;
+  const std::string name = Terminated(subkey);
+  return SHDeleteKeyA(root, name.c_str()) == ERROR_SUCCESS ? 0 : 2;
+}
+
+// ---- Registry paths ----------------------------------------------------------
+
+namespace {
+constexpr int kUnrecognisedRootForValue = 10;
+constexpr int kUnrecognisedRootForKey = 1;
+}  // namespace
+
+int ReadRegistryPathValue(std::string& out, std::string_view path, std::string_view valueName) {
+  ParsedPath p = Parse(path);
+  if (p.root == nullptr) return kUnrecognisedRootForValue;
+  return ReadRegistryString(out, p.root, p.subkey, valueName);
+}
+
+int WriteRegistryPathValue(std::string_view text, std::string_view path,
+                           std::string_view valueName) {
+  ParsedPath p = Parse(path);
+  if (p.root == nullptr) return kUnrecognisedRootForValue;
+  return WriteRegistryString(text, p.root, p.subkey, valueName);
+}
+
+int RewriteRegistryPathValue(std::string_view text, std::string_view path,
+                             std::string_view valueName) {
+  ParsedPath p = Parse(path);
+  if (p.root == nullptr) return kUnrecognisedRootForValue;
+  return RewriteRegistryString(text, p.root, p.subkey, valueName);
+}
+
+int CreateRegistryPathKey(std::string_view path) {
+  ParsedPath p = Parse(path);
+  if (p.root == nullptr) return kUnrecognisedRootForKey;
+  return CreateRegistryKey(p.root, p.subkey);
+}
+
+int DeleteRegistryPathKey(std::string_view path) {
+  ParsedPath p = Parse(path);
+  if (p.root == nullptr) return kUnrecognisedRootForKey;
+  return DeleteRegistryKey(p.root, p.subkey);
+}
+
+int DeleteRegistryPathValue(std::string_view path, std::string_view valueName) {
+  ParsedPath p = Parse(path);
+  if (p.root == nullptr) return kUnrecognisedRootForKey;
+  return DeleteRegistryValue(p.root, p.subkey, valueName);
+}
+
+HKEY OpenRegistryPathKey(std::string_view path, bool readOnly) {
+  ParsedPath p = Parse(path);
+  if (p.root == nullptr) return nullptr;
+  return readOnly ? OpenKey(p.root, p.subkey, KEY_READ) : CreateOrOpenForWriting(p.root, p.subkey);
+}
+
+HKEY OpenExistingRegistryPathKey(std::string_view path) {
+  ParsedPath p = Parse(path);
+  if (p.root == nullptr) return nullptr;
+  return OpenKey(p.root, p.subkey, KEY_ALL_ACCESS);
+}
+
+// ---- Open keys ---------------------------------------------------------------
+
+int ReadKeyValue(std::string& out, HKEY key, std::string_view valueName) {
+  return QueryValue(out, key, valueName) == ERROR_SUCCESS ? 0 : 1;
+}
+
+int WriteKeyString(std::string_view text, HKEY key, std::string_view valueName) {
+  return SetStringValue(key, valueName, REG_SZ, text) == ERROR_SUCCESS ? 0 : 1;
+}
+
+int WriteKeyExpandString(std::string_view text, HKEY key, std::string_view valueName) {
+  return SetStringValue(key, valueName, REG_EXPAND_SZ, text) == ERROR_SUCCESS ? 0 : 1;
+}
+
+int WriteKeyBinary(std::span<const BYTE> bytes, HKEY key, std::string_view valueName) {
+  return SetValue(key, valueName, REG_BINARY, bytes.data(), bytes.size()) == ERROR_SUCCESS ? 0 : 1;
+}
+
+int WriteKeyDword(DWORD value, HKEY key, std::string_view valueName) {
+  // Machine order, least significant byte first, whatever the host is.
+  const BYTE bytes[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8),
+                         static_cast<BYTE>(value >> 16), static_cast<BYTE>(value >> 24)};
+  return SetValue(key, valueName, REG_DWORD, bytes, sizeof bytes) == ERROR_SUCCESS ? 0 : 1;
+}
+
+int WriteKeyMultiString(std::string_view list, HKEY key, std::string_view valueName) {
+  // The list ends at its first pair of zero bytes; an empty entry inside it
+  // (one zero byte followed by more text) does not end it.
+  for (size_t i = 0; i + 1 < list.size(); ++i) {
+    if (list[i] == '\0' && list[i + 1] == '\0')
+      return SetValue(key, valueName, REG_MULTI_SZ, list.data(), i + 2) == ERROR_SUCCESS ? 0 : 1;
+  }
+  return 1;
+}
+
+int DeleteKeyValue(HKEY key, std::string_view valueName) {
+  const std::string name = Terminated(valueName);
+  return RegDeleteValueA(key, name.c_str()) == ERROR_SUCCESS ? 0 : 1;
+}
+
+// ---- The latest subkey -------------------------------------------------------
+
+int CompareVersionNames(std::string_view a, std::string_view b) {
+  size_t i = 0;
+  size_t j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (IsDigit(a[i]) && IsDigit(b[j])) {
+      size_t endA = i;
+      while (endA < a.size() && IsDigit(a[endA])) ++endA;
+      size_t endB = j;
+      while (endB < b.size() && IsDigit(b[endB])) ++endB;
+      // Compared as numbers of any length: leading zeros dropped, then the
+      // longer run is the greater number, equal lengths compare digit by digit.
+      std::string_view runA = a.substr(i, endA - i);
+      std::string_view runB = b.substr(j, endB - j);
+      runA.remove_prefix(std::min(runA.find_first_not_of('0'), runA.size()));
+      runB.remove_prefix(std::min(runB.find_first_not_of('0'), runB.size()));
+      if (runA.size() != runB.size()) return runA.size() < runB.size() ? -1 : 1;
+      if (int c = runA.compare(runB); c != 0) return c < 0 ? -1 : 1;
+      i = endA;
+      j = endB;
+      continue;
+    }
+    const unsigned char ca = static_cast<unsigned char>(a[i]);
+    const unsigned char cb = static_cast<unsigned char>(b[j]);
+    if (ca != cb) return ca < cb ? -1 : 1;
+    ++i;
+    ++j;
+  }
+  if (i < a.size()) return 1;  // 1.4.2 after 1.4
+  if (j < b.size()) return -1;
+  // Equal as versions ("1.01" and "1.1"): the byte order decides, so that
+  // the order is total and the choice never depends on enumeration order.
+  int c = a.compare(b);
+  return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+int ReadLatestSubkeyValue(std::string& out, std::string& latestNameOut, std::string_view path,
+                          std::string_view valueName, SubkeyOrder order) {
+  constexpr int kValueNotRead = 1;
+  constexpr int kSubkeyNotOpened = 2;
+  constexpr int kKeyNotOpened = 11;
+  constexpr int kNoSubkey = 12;
+
+  HKEY key = OpenRegistryPathKey(path, true);
+  if (key == nullptr) return kKeyNotOpened;
+  latestNameOut.clear();
+
+  char name[kSubkeyNameCapacity] = {};
+  FILETIME written{};
+  for (DWORD index = 0;; ++index) {
+    DWORD length = kSubkeyNameCapacity;
+    LONG rc = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, &written);
+    if (rc == ERROR_NO_MORE_ITEMS) break;
+    // A name too long for the buffer brings no name, and the next index is
+    // tried. Any other error (the key was deleted meanwhile, a bad handle)
+    // would answer every further index the same way: asking on would never
+    // end.
+    if (rc == ERROR_MORE_DATA) continue;
+    if (rc != ERROR_SUCCESS) break;
+    const std::string_view found(
+        name,
+        std::find(name, name + std::min<DWORD>(length, kSubkeyNameCapacity - 1), '\0') - name);
+    if (IsLater(found, latestNameOut, order)) latestNameOut.assign(found);
+  }
+
+  if (latestNameOut.empty()) {
+    RegCloseKey(key);
+    return kNoSubkey;
+  }
+  int result = kSubkeyNotOpened;
+  HKEY subkey = OpenKey(key, latestNameOut, KEY_READ);
+  if (subkey != nullptr) {
+    result = ReadKeyValue(out, subkey, valueName) == 0 ? 0 : kValueNotRead;
+    RegCloseKey(subkey);
+  }
+  RegCloseKey(key);
+  return result;
+}
+
+}  // namespace qm
