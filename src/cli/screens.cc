@@ -1,0 +1,129 @@
+#include "cli/screens.h"
+
+#include <string>
+#include <string_view>
+
+#include "text/output.h"
+
+namespace qm {
+
+namespace {
+
+// The screen lines are kept as the printf formats they have always been
+// ("%%" for one percent sign) and are printed as such, without arguments.
+void PrintFormatLine(std::string_view format) {
+  std::string line;
+  line.reserve(format.size());
+  for (size_t i = 0; i < format.size(); ++i) {
+    line += format[i];
+    if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == '%') ++i;
+  }
+  text::Print(line);
+}
+
+constexpr std::string_view kHelpLines[] = {
+    "Common Options/Switches:\n",
+    "\t-help\t\tDisplay this help screen\n",
+    "\t-examples\tDisplay some examples\n",
+    "\t-sys\t\tProcess system environment variables (default)\n",
+    "\t-user\t\tProcess the current user's environment variables\n",
+    "\t-start\t\tAdd the path at the beginning (default)\n",
+    "\t-end\t\tAppend the path at the end\n",
+    "\t-code-page\n",
+    "\t-language\tSet the code page of your desired language [chs]\n",
+    "\t-refresh\tForce to refresh the system environment\n",
+    "\t-no-refresh\tDONNOT refresh the system environment even changed\n",
+    "Options for Environment Variables (multiple relative paths are supported):\n",
+    "\t+path path\tadd a path to the environment variable %%PATH%%\n",
+    "\t-path path\tremove a path from the environment variable %%PATH%%\n",
+    "\t+env  ENV path\tadd a path to the environment variable %%ENV%%\n",
+    "\t-env  ENV path\tremove a path from the environment variable %%ENV%%\n",
+    "\t=env  ENV value\tset the environment variable \"%%ENV%%=value\"\n",
+    "\t-env  ENV\tremove the environment variable %%ENV%%\n",
+    "\t-env-size size\tset environment space size (for Win9X/ME systems)\n",
+    "Options for Registry Table:\n",
+    "\t+regp key [value] path\tadd a path to a REG_SZ registry value\n",
+    "\t-regp key [value] path\tremove a path from a REG_SZ registry value\n",
+    "\t=regv key [value] sz\n",
+    "\t+regv key [value] sz\tset/add a registry value (REG_SZ only)\n",
+    "\t-regv key [value]\tremove a registry value\n",
+    "\t+regk key\t\tadd a registry key\n",
+    "\t-regk key\t\tremove a registry key (all sub-keys and values)\n",
+    "\t+regf regfile_path\tadd a registry file into the registry table\n",
+    "\t-regf regfile_path\tremove a registry file from the registry table\n",
+    "\t-regr key value\t\tread a value under the given key\n",
+    "\t-regl key value\t\tread the latest value under a subkey\n",
+    "Options for MiKTeX and Related Tools:\n",
+    "\t-miktex\t\tdetect MiKTeX installation\n",
+    "\t-WinEdt\t\tdetect WinEdt installation\n",
+    "\t-gswin32c\tdetect the latest version of Ghostscript\n",
+    "\t+gswin32c\tadd Ghostscript into PATH\n",
+    "\t-javaw\t\tdetect the latest version of Java2RE\n",
+    "\t+javaw [ENV]\tadd javaw.exe into the environment variable %%ENV%%\n",
+};
+
+// Examples 10 and 11 end with the maker's web and e-mail addresses; the
+// lines before and after them are fixed.
+constexpr std::string_view kExampleLinesBeforeAddresses[] = {
+    "Quillmark +path C:\\brambley\\bin\n",
+    "Quillmark -no-refresh -path .\\brambley\\..\\bin;..\\bin\n",
+    "Quillmark -user -start +env include C:\\brambley\\include\n",
+    "Quillmark -user -env include C:\\brambley\\include\n",
+    "Quillmark =env localtexmf C:\\MiKTeXDirect\n",
+    "Quillmark -env localtexmf\n",
+    "Quillmark -env-size 4096\n",
+    "Quillmark +regp HKEY_LOCAL_MACHINE\\SOFTWARE\\brambley path C:\\brambley\\bin\n",
+    "Quillmark -regp HKEY_LOCAL_MACHINE\\SOFTWARE\\brambley C:\\brambley\\bin\n",
+};
+constexpr std::string_view kExampleWebPrefix =
+    "Quillmark =regv HKEY_LOCAL_MACHINE\\SOFTWARE\\brambley ";
+constexpr std::string_view kExampleMailPrefix =
+    "Quillmark +regv HKEY_LOCAL_MACHINE\\SOFTWARE\\brambley e-mail ";
+constexpr std::string_view kExampleLinesAfterAddresses[] = {
+    "Quillmark -regv HKEY_LOCAL_MACHINE\\SOFTWARE\\brambley e-mail\n",
+    "Quillmark -regv HKEY_LOCAL_MACHINE\\SOFTWARE\\brambley\n",
+    "Quillmark +regk HKEY_LOCAL_MACHINE\\SOFTWARE\\brambley\\test\n",
+    "Quillmark -regk HKEY_LOCAL_MACHINE\\SOFTWARE\\brambley\\test\n",
+    "Quillmark +regf C:\\brambley\\Unicode.reg\n",
+    "Quillmark -regf C:\\brambley\\Non-Unicode.reg\n",
+    "Quillmark -regr \"HKEY_LOCAL_MACHINE\\SOFTWARE\\AFPL Ghostscript\\8.50\" GS_DLL\n",
+    "Quillmark -regl \"HKEY_LOCAL_MACHINE\\SOFTWARE\\AFPL Ghostscript\" GS_DLL\n",
+    "Quillmark -MiKTeX\n",
+    "Quillmark -WinEdt\n",
+    "Quillmark -gswin32c\n",
+    "Quillmark +gswin32c\n",
+    "Quillmark -javaw\n",
+    "Quillmark +javaw javacommand\n",
+};
+
+}  // namespace
+
+void PrintBanner() {
+  text::Print(std::string(kProgramName) + " " + kVersionText + ", developed by Tamsworth\n");
+  text::Print(std::string("Welcome to report bugs and comments via ") + kWebAddress + "\n");
+  text::Print(std::string("Usage:\t") + kProgramName + " [options]\n");
+}
+
+int ShowHelp(int exitCode) {
+  PrintBanner();
+  for (std::string_view line : kHelpLines) PrintFormatLine(line);
+  return exitCode;
+}
+
+int ShowExamples() {
+  PrintBanner();
+  PrintFormatLine("Some Examples:\n");
+  for (std::string_view line : kExampleLinesBeforeAddresses) PrintFormatLine(line);
+  text::Print(std::string(kExampleWebPrefix) + kWebAddress + "\n");
+  text::Print(std::string(kExampleMailPrefix) + kMailAddress + "\n");
+  for (std::string_view line : kExampleLinesAfterAddresses) PrintFormatLine(line);
+  return 0;
+}
+
+int ReportSyntaxError() {
+  constexpr int kSyntaxErrorExitCode = 1;
+  text::Print("Syntax error occurs!\n");
+  return ShowHelp(kSyntaxErrorExitCode);
+}
+
+}  // namespace qm
