@@ -1,0 +1,91 @@
+// Starting another program through the command interpreter, as installers
+// hand over to a second stage: the launcher runs a file once and deletes it;
+// -run runs a command line built from the remaining words.
+#include "cli/launcher.h"
+
+#include <string>
+
+#include "env/pathlist.h"
+#include "platform/crt.h"
+
+namespace qm {
+namespace {
+
+// The C runtime's working-directory buffer: 259 characters and a terminator.
+constexpr int kWorkingDirectoryBuffer = 260;
+
+bool HasSpace(std::string_view text) {
+  return text.find(' ') != std::string_view::npos;
+}
+
+// A path that does not depend on the current directory: one from a drive's
+// root ("C:\...") or from the current drive's root or a share ("\...").
+// "C:sub\go.bat" is relative to the current directory of drive C.
+bool IsAnchored(std::string_view path) {
+  if (!path.empty() && path[0] == '\\') return true;
+  return path.size() >= 3 && path[1] == ':' && path[2] == '\\';
+}
+
+std::string DirectoryOfFile(std::string_view file) {
+  std::string dir(file);
+  ParentDirectory(dir);
+  return dir;
+}
+
+}  // namespace
+
+void RunProgram(std::string_view file, std::string_view directory) {
+  char saved[kWorkingDirectoryBuffer];
+  const bool haveSaved = crt::getcwd(saved, kWorkingDirectoryBuffer) != nullptr;
+
+  // The file as it will be named once the working directory has changed.
+  std::string target(file);
+  if (!directory.empty()) {
+    // A relative file is the directory's: "inst.bat D:\work" runs and deletes
+    // D:\work\inst.bat.
+    crt::chdir(std::string(directory).c_str());
+  } else {
+    const std::string dir = DirectoryOfFile(file);
+    // Once inside sub, sub\go.bat has to be called go.bat, or the run would
+    // look for (and delete) sub\sub\go.bat.
+    if (crt::chdir(dir.c_str()) == 0 && !IsAnchored(file)) {
+      const size_t cut = target.rfind('\\');
+      if (cut != std::string::npos) target.erase(0, cut + 1);
+    }
+  }
+
+  // Unquoted, "C:\Program Files\x\setup.bat" would make the interpreter run
+  // C:\Program with the rest as arguments.
+  const std::string command = HasSpace(target) ? "\"" + target + "\"" : target;
+  // The program's own failure is its own to report; the file goes either way.
+  crt::system(command.c_str());
+  crt::unlink(target.c_str());
+
+  if (haveSaved) crt::chdir(saved);
+}
+
+int RunCommandLine(std::span<const std::string> words) {
+  if (words.empty()) return 0;
+
+  std::string line;
+  for (size_t i = 0; i < words.size(); ++i) {
+    if (i != 0) line.push_back(' ');
+    // Only a space calls for quotes; nothing else is escaped, so a word that
+    // carries its own quotes reaches the interpreter as typed.
+    if (HasSpace(words[i])) {
+      line.push_back('"');
+      line.append(words[i]);
+      line.push_back('"');
+    } else {
+      line.append(words[i]);
+    }
+    // A command line cut short would run a different command; too long, it
+    // is not run at all.
+    if (line.size() > kMaxCommandLine) return 1;
+  }
+
+  crt::system(line.c_str());
+  return 0;
+}
+
+}  // namespace qm
