@@ -7,11 +7,14 @@
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 #include <gtest/gtest.h>
+#include <strings.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/crt.h"
@@ -19,23 +22,34 @@
 #include "registry/registry.h"
 #include "support/temp_prefix.h"
 
+extern char** environ;
+
 namespace qmtest {
 
-// Sets (or, with nullptr, removes) a variable of the running process and puts
-// the host's previous value back afterwards.
+// Sets (or, with nullptr, removes) a variable of the running process, and
+// afterwards puts back the host's previous spellings of it (PATH, Path ...),
+// which crt::putenv replaces whatever their case.
 class ScopedVariable {
  public:
   ScopedVariable(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
+    for (char** e = environ; e && *e; ++e) {
+      const char* equals = std::strchr(*e, '=');
+      if (equals && static_cast<size_t>(equals - *e) == name_.size() &&
+          strncasecmp(*e, name, name_.size()) == 0)
+        old_.emplace_back(std::string(*e, name_.size()), equals + 1);
+    }
     EXPECT_EQ(crt::putenv(name, value), 0) << name;
   }
-  ~ScopedVariable() { crt::putenv(name_.c_str(), old_ ? old_->c_str() : nullptr); }
+  ~ScopedVariable() {
+    crt::putenv(name_.c_str(), nullptr);
+    for (const auto& [name, value] : old_) ::setenv(name.c_str(), value.c_str(), 1);
+  }
   ScopedVariable(const ScopedVariable&) = delete;
   ScopedVariable& operator=(const ScopedVariable&) = delete;
 
  private:
   std::string name_;
-  std::optional<std::string> old_;
+  std::vector<std::pair<std::string, std::string>> old_;
 };
 
 // The Windows version the machine reports while the object lives (the
