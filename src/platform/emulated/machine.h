@@ -10,8 +10,15 @@
 
 namespace emulated {
 
-// The host directory of the prefix in use ("" before first use).
+// The host directory of the prefix in use, made (with drive_c and
+// drive_c/windows/system32) if it is new; "" when it cannot be made.
 std::string PrefixDirectory();
+
+// Commits the run's registry changes so far, so that a program the run
+// starts (crt::system) sees them and can change the registry itself; the
+// run's next registry call begins a new transaction. Returns 0 or the Win32
+// error that stopped the commit (the run's later registry calls then fail).
+long CommitPendingRun();
 
 // Commits the run's registry transaction and closes the store. Returns 0, or
 // a Win32 error code when the commit failed (nothing of the run was kept).

@@ -1,0 +1,324 @@
+// quillmark-reg: looks into the emulated machine's registry.
+//
+//   quillmark-reg query KEY [/v NAME | /ve] [/s]
+//
+// prints what `reg query` prints on Windows (as Wine's reg.exe writes it, CR LF
+// line ends included), so that a test can compare the emulated registry with
+// a real one line by line. Exit code 0 when the key (and value) was found,
+// 1 otherwise.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/emulated/machine.h"
+#include "platform/win32api.h"
+
+namespace {
+
+constexpr int kExitFound = 0;
+constexpr int kExitFailed = 1;
+constexpr const char* kNewline = "\r\n";
+constexpr const char* kIndent = "    ";
+
+void Out(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+void Line(std::string_view text) {
+  Out(text);
+  Out(kNewline);
+}
+
+int Fail(const char* message) {
+  Out("reg: ");
+  Line(message);
+  return kExitFailed;
+}
+
+int SyntaxError() {
+  return Fail("Invalid syntax. Type \"REG QUERY /?\" for help.");
+}
+
+struct Root {
+  const char* shortName;
+  const char* longName;
+  HKEY key;
+};
+
+const Root kRoots[] = {
+    {"HKLM", "HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+    {"HKCU", "HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+    {"HKCR", "HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+    {"HKU", "HKEY_USERS", HKEY_USERS},
+    {"HKCC", "HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
+};
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
+    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string Hex(const std::string& data) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char b : data) {
+    out += kDigits[b >> 4];
+    out += kDigits[b & 15];
+  }
+  return out;
+}
+
+std::uint64_t LittleEndian(const std::string& data) {
+  std::uint64_t v = 0;
+  for (std::size_t i = data.size(); i-- > 0;) v = (v << 8) | static_cast<unsigned char>(data[i]);
+  return v;
+}
+
+std::string TypeName(DWORD type) {
+  switch (type) {
+    case REG_NONE:
+      return "REG_NONE";
+    case REG_SZ:
+      return "REG_SZ";
+    case REG_EXPAND_SZ:
+      return "REG_EXPAND_SZ";
+    case REG_BINARY:
+      return "REG_BINARY";
+    case REG_DWORD:
+      return "REG_DWORD";
+    case REG_DWORD_BIG_ENDIAN:
+      return "REG_DWORD_BIG_ENDIAN";
+    case REG_LINK:
+      return "REG_LINK";
+    case REG_MULTI_SZ:
+      return "REG_MULTI_SZ";
+    case REG_QWORD:
+      return "REG_QWORD";
+    default:
+      return "0x" + std::to_string(type);
+  }
+}
+
+std::string FormatData(DWORD type, const std::string& data) {
+  char number[32];
+  switch (type) {
+    case REG_SZ:
+    case REG_EXPAND_SZ:
+      return data.substr(0, data.find('\0'));
+    case REG_MULTI_SZ: {
+      // Strings joined by a literal \0; the empty string that ends the list
+      // (and anything after it) is not shown.
+      std::string out;
+      std::size_t at = 0;
+      while (at < data.size()) {
+        std::size_t end = data.find('\0', at);
+        if (end == std::string::npos) end = data.size();
+        if (end == at) break;
+        if (!out.empty()) out += "\\0";
+        out.append(data, at, end - at);
+        at = end + 1;
+      }
+      return out;
+    }
+    case REG_DWORD:
+    case REG_DWORD_BIG_ENDIAN:
+      if (data.size() != 4) return Hex(data);
+      std::snprintf(number, sizeof number, "0x%x", static_cast<unsigned>(LittleEndian(data)));
+      return number;
+    case REG_QWORD:
+      if (data.size() != 8) return Hex(data);
+      std::snprintf(number, sizeof number, "0x%llx",
+                    static_cast<unsigned long long>(LittleEndian(data)));
+      return number;
+    default:
+      return Hex(data);
+  }
+}
+
+void PrintValue(const std::string& name, DWORD type, const std::string& data) {
+  std::string line = kIndent;
+  line += name.empty() ? "(Default)" : name;
+  line += kIndent + TypeName(type) + kIndent + FormatData(type, data);
+  Line(line);
+}
+
+struct Value {
+  std::string name;
+  DWORD type = 0;
+  std::string data;
+};
+
+// The values and subkey names of an open key, in enumeration order.
+bool ReadKey(HKEY key, std::vector<Value>* values, std::vector<std::string>* subkeys) {
+  DWORD subkeyCount = 0, maxSubkey = 0, valueCount = 0, maxName = 0, maxData = 0;
+  if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeyCount, &maxSubkey, nullptr,
+                       &valueCount, &maxName, &maxData, nullptr, nullptr) != ERROR_SUCCESS)
+    return false;
+  std::vector<char> name(maxName + 1);
+  std::vector<BYTE> data(maxData + 1);
+  for (DWORD i = 0;; ++i) {
+    DWORD nameSize = static_cast<DWORD>(name.size()), dataSize = static_cast<DWORD>(data.size());
+    DWORD type = 0;
+    LONG rc = RegEnumValueA(key, i, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize);
+    if (rc == ERROR_NO_MORE_ITEMS) break;
+    if (rc != ERROR_SUCCESS) return false;
+    values->push_back({std::string(name.data(), nameSize), type,
+                       std::string(reinterpret_cast<char*>(data.data()), dataSize)});
+  }
+  std::vector<char> subkey(maxSubkey + 1);
+  for (DWORD i = 0;; ++i) {
+    DWORD size = static_cast<DWORD>(subkey.size());
+    LONG rc = RegEnumKeyExA(key, i, subkey.data(), &size, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_NO_MORE_ITEMS) break;
+    if (rc != ERROR_SUCCESS) return false;
+    subkeys->push_back(std::string(subkey.data(), size));
+  }
+  return true;
+}
+
+HKEY OpenSubkey(HKEY parent, const std::string& name) {
+  HKEY key = nullptr;
+  return RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS ? key : nullptr;
+}
+
+// Every value of a key, then (with /s) of each subkey; a key without values
+// shows no header of its own.
+void QueryAll(HKEY key, const std::string& path, bool recurse) {
+  std::vector<Value> values;
+  std::vector<std::string> subkeys;
+  if (!ReadKey(key, &values, &subkeys)) return;
+  if (!values.empty()) {
+    Line(path);
+    for (const Value& v : values) PrintValue(v.name, v.type, v.data);
+    Line("");
+  }
+  for (const std::string& name : subkeys) {
+    std::string subpath = path + "\\" + name;
+    if (!recurse) {
+      Line(subpath);
+      continue;
+    }
+    if (HKEY sub = OpenSubkey(key, name)) {
+      QueryAll(sub, subpath, true);
+      RegCloseKey(sub);
+    }
+  }
+}
+
+bool ReadValue(HKEY key, const char* name, DWORD* type, std::string* data) {
+  DWORD size = 0;
+  if (RegQueryValueExA(key, name, nullptr, type, nullptr, &size) != ERROR_SUCCESS) return false;
+  std::vector<BYTE> buffer(size + 1);
+  size = static_cast<DWORD>(buffer.size());
+  if (RegQueryValueExA(key, name, nullptr, type, buffer.data(), &size) != ERROR_SUCCESS)
+    return false;
+  data->assign(reinterpret_cast<char*>(buffer.data()), size);
+  return true;
+}
+
+// One value, in the key and (with /s) in every key below it; returns how
+// many keys had it.
+int SearchValue(HKEY key, const std::string& path, const std::string& name, bool recurse) {
+  int found = 0;
+  DWORD type = 0;
+  std::string data;
+  if (ReadValue(key, name.c_str(), &type, &data)) {
+    Line(path);
+    PrintValue(name, type, data);
+    Line("");
+    ++found;
+  }
+  if (!recurse) return found;
+  std::vector<Value> values;
+  std::vector<std::string> subkeys;
+  if (!ReadKey(key, &values, &subkeys)) return found;
+  for (const std::string& sub : subkeys) {
+    if (HKEY child = OpenSubkey(key, sub)) {
+      found += SearchValue(child, path + "\\" + sub, name, true);
+      RegCloseKey(child);
+    }
+  }
+  return found;
+}
+
+int Query(int argc, char** argv) {
+  if (argc < 1) return SyntaxError();
+  std::string keyArg = argv[0];
+  const char* valueName = nullptr;
+  bool defaultValue = false, recurse = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view opt = argv[i];
+    if (opt.size() < 2 || (opt[0] != '/' && opt[0] != '-')) return SyntaxError();
+    opt.remove_prefix(1);
+    if (EqualsNoCase(opt, "v") && !valueName && !defaultValue && i + 1 < argc) {
+      valueName = argv[++i];
+    } else if (EqualsNoCase(opt, "ve") && !valueName && !defaultValue) {
+      defaultValue = true;
+    } else if (EqualsNoCase(opt, "s") && !recurse) {
+      recurse = true;
+    } else {
+      return SyntaxError();
+    }
+  }
+
+  std::size_t cut = keyArg.find('\\');
+  std::string rootText = keyArg.substr(0, cut);
+  std::string subkey = cut == std::string::npos ? "" : keyArg.substr(cut + 1);
+  while (!subkey.empty() && subkey.back() == '\\') subkey.pop_back();
+  const Root* root = nullptr;
+  for (const Root& r : kRoots)
+    if (EqualsNoCase(rootText, r.shortName) || EqualsNoCase(rootText, r.longName)) root = &r;
+  if (!root) return Fail("Invalid system key");
+
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root->key, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return Fail("Unable to find the specified registry key");
+  std::string path = root->longName;
+  if (!subkey.empty()) path += "\\" + subkey;
+
+  int status = kExitFound;
+  Line("");
+  if (valueName || defaultValue) {
+    std::string name = valueName ? valueName : "";
+    if (recurse) {
+      int found = SearchValue(key, path, name, true);
+      Line("Search complete. Number of matches found: " + std::to_string(found));
+    } else if (SearchValue(key, path, name, false) == 0) {
+      if (defaultValue) {
+        // Windows shows a missing default value as not set, and succeeds.
+        Line(path);
+        Line(std::string(kIndent) + "(Default)" + kIndent + "REG_SZ" + kIndent + "(value not set)");
+      } else {
+        status = Fail("Unable to find the specified registry value");
+      }
+    }
+  } else {
+    QueryAll(key, path, recurse);
+  }
+  RegCloseKey(key);
+  return status;
+}
+
+int Usage() {
+  Line("Usage: quillmark-reg query KEY [/v NAME | /ve] [/s]");
+  return kExitFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  int status = EqualsNoCase(argv[1], "query") ? Query(argc - 2, argv + 2) : Usage();
+  std::fflush(stdout);
+  // Nothing was changed; this only releases the store.
+  (void)emulated::FinishRun();
+  return status;
+}
