@@ -111,6 +111,23 @@ class SearchPathReader {
   size_t pos_ = 0;
 };
 
+// Whether the last character of a directory is a separator of its own. In a
+// double-byte code page the trail byte of the last character may be 0x5C
+// without being a backslash (Big5 "\xA5\x5C"), so the text is walked
+// character by character.
+bool EndsInSeparator(std::string_view dir) {
+  char last = 0;
+  for (size_t i = 0; i < dir.size(); ++i) {
+    if (text::IsLeadByte(static_cast<unsigned char>(dir[i])) && i + 1 < dir.size()) {
+      last = 0;
+      ++i;
+    } else {
+      last = dir[i];
+    }
+  }
+  return last == '/' || last == '\\' || last == ':';
+}
+
 // Step 1 of the search: any entry of that name in the current directory, by
 // its absolute path, if that path fits in a root text.
 bool FindInCurrentDirectory(std::string& out, const std::string& file) {
@@ -148,8 +165,7 @@ void FindOnSearchPath(std::string& out, std::string_view file, std::string_view 
   std::string candidate;
   while (reader.Next(dir)) {
     candidate = dir;
-    const char last = candidate.back();
-    if (last != '/' && last != '\\' && last != ':') candidate.push_back('\\');
+    if (!EndsInSeparator(candidate)) candidate.push_back('\\');
     candidate.append(name);
     if (candidate.size() > kMaxRootLength) continue;
     if (GetFileAttributesA(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) {

@@ -9,6 +9,7 @@
 #include "platform/crt.h"
 #include "registry/registry.h"
 #include "support/temp_prefix.h"
+#include "text/codepage.h"
 
 namespace {
 
@@ -475,6 +476,30 @@ TEST(FindOnSearchPath, CurrentDirectoryFirstByItsFullPath) {
   std::string out;
   qm::FindOnSearchPath(out, "tool.exe", "QMTOOLPATH");
   EXPECT_EQ(out, "C:\\Work\\Dir\\tool.exe");
+}
+
+// A double-byte character whose trail byte is 0x5C does not end a directory
+// with a backslash: the separator is still added.
+TEST(FindOnSearchPath, TrailByteIsNoSeparator) {
+  const struct {
+    const char* locale;
+    std::string expected;
+  } cases[] = {
+      {"chinese-traditional", "C:\\\xA5\\\\tool.exe"},  // Big5 \xA5\x5C, then a backslash
+      {"C", "C:\\\xA5\\tool.exe"},                      // the 0x5C is a backslash
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.locale);
+    qmtest::TempPrefix prefix;
+    prefix.WriteFile("C:\\\xA5\\tool.exe", "");
+    prefix.ChangeDir("C:\\");
+    ScopedVariable list("QMTOOLPATH", "C:\\\xA5\\");
+    ASSERT_TRUE(text::SetLocale(c.locale));
+    std::string out;
+    qm::FindOnSearchPath(out, "tool.exe", "QMTOOLPATH");
+    text::SetLocale("C");
+    EXPECT_EQ(out, c.expected);
+  }
 }
 
 TEST(DetectWinEdt, UserFirstThenMachine) {
