@@ -356,12 +356,13 @@ TEST_F(DriverTest, FailedOperationsAreReportedAndTheRunGoesOn) {
            {"CreateRegistryPathKey(K)", "DeleteRegistryPathKey(K)", kBroadcast},
            kFail + kFail,
            0},
-          // A syntax error ends the run where it stands: done stays done,
-          // and there is no broadcast.
-          {{"+regv", "K", "v", "-u", "+regk", "K"}, {"WriteRegistryPathValue(v|K|)"}, kSyntax, 1},
       },
       answers);
-  Outcome run = RunWith({"+regv", "K", "v", "-u"});
+  // A syntax error ends the run where it stands: what was done stays done,
+  // later options are not looked at, and there is no broadcast.
+  Outcome run = RunWith({"+regv", "K", "NAME", "v", "-u", "+regk", "K"});
+  EXPECT_EQ(run.calls, std::vector<std::string>{"WriteRegistryPathValue(v|K|NAME)"});
+  EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.output.substr(0, kOk.size() + kSyntax.size()), kOk + kSyntax);
 }
 
@@ -484,6 +485,7 @@ TEST_F(DriverTest, OptionModeRecognisesOptionsUnderItsOwnLocale) {
   RunWith({"-language", "no-such-locale"});
   EXPECT_EQ(text::CurrentCodePage(), 936u);
   // Mode selection comes first: the launcher and -run leave the locale alone.
+  text::SetLocale("C");
   RunWith({"setup.exe"});
   EXPECT_EQ(text::CurrentCodePage(), 0u);
 
