@@ -1,0 +1,302 @@
+#include "env/startup_files.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "platform/crt.h"
+#include "platform/win32api.h"
+#include "text/codepage.h"
+#include "text/textstream.h"
+
+namespace qm {
+
+namespace {
+
+// A set line, its line end included, is built in a buffer of 263 characters
+// and a terminator; a longer one fails rather than being cut.
+constexpr size_t kMaxSetLineLength = 263;
+// autoexec.bat is read in pieces of at most this many characters.
+constexpr size_t kAutoexecPieceLength = 259;
+// The first line of CONFIG.SYS is read with a capacity of 261: at most 260
+// characters, its line end included.
+constexpr size_t kMaxConfigFirstLine = 260;
+
+constexpr char kAutoexecName[] = "\\autoexec.bat";
+constexpr char kConfigName[] = "\\CONFIG.SYS";
+constexpr char kTempSuffix[] = ".tmp";
+constexpr char kBackupSuffix[] = ".bak";
+// Where autoexec.bat waits while its replacement is moved in, on systems
+// that cannot replace a file in one step.
+constexpr char kAsideSuffix[] = ".old";
+
+// Windows 95/98/ME have MoveFileExA only as a stub that fails with this.
+constexpr DWORD kErrorCallNotImplemented = 120;
+
+constexpr size_t npos = std::string::npos;
+
+// The startup files live at the root of the drive that windir names.
+bool StartupFilePath(std::string& out, const char* fileName) {
+  const char* windir = crt::getenv("windir");
+  if (windir == nullptr || std::strlen(windir) < 2) return false;
+  out.assign(windir, 2);
+  out.append(fileName);
+  return true;
+}
+
+bool FileExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The three set lines this program writes for a variable and a value, each
+// with its line end. PATH's value is quoted.
+struct SetLineForms {
+  std::string plain;
+  std::string atEnd;
+  std::string atStart;
+
+  bool Fit() const {
+    return plain.size() <= kMaxSetLineLength && atEnd.size() <= kMaxSetLineLength &&
+           atStart.size() <= kMaxSetLineLength;
+  }
+  bool Matches(std::string_view line) const {
+    return text::EqualsNoCase(line, plain) || text::EqualsNoCase(line, atEnd) ||
+           text::EqualsNoCase(line, atStart);
+  }
+};
+
+SetLineForms MakeSetLineForms(std::string_view name, std::string_view value) {
+  const std::string_view quote = text::EqualsNoCase(name, "PATH") ? "\"" : "";
+  std::string head = "set ";
+  head.append(name).append("=").append(quote);
+  std::string self = "%";
+  self.append(name).append("%");
+  SetLineForms forms;
+  forms.plain = head;
+  forms.plain.append(value).append(quote).append("\n");
+  forms.atEnd = head;
+  forms.atEnd.append(self).append(";").append(value).append(quote).append("\n");
+  forms.atStart = head;
+  forms.atStart.append(value).append(";").append(self).append(quote).append("\n");
+  return forms;
+}
+
+// Reads autoexec.bat as text into `kept`. With `forms`, empty lines and the
+// lines equal to one of the forms are left out. A piece that continues a line
+// longer than a piece is neither: only whole lines are ever dropped.
+// 0 read; 3 not opened; 4 end not sought; 5 size not taken; 6 no memory.
+int ReadAutoexec(const std::string& path, const SetLineForms* forms, std::string& kept) {
+  FILE* file = crt::fopen(path.c_str(), "rb");
+  if (file == nullptr) return 3;
+  if (std::fseek(file, 0, SEEK_END) != 0) {
+    std::fclose(file);
+    return 4;
+  }
+  long size = std::ftell(file);
+  if (size < 0) {
+    std::fclose(file);
+    return 5;
+  }
+  std::rewind(file);
+  try {
+    kept.clear();
+    kept.reserve(static_cast<size_t>(size) + 1);
+  } catch (const std::bad_alloc&) {
+    std::fclose(file);
+    return 6;
+  }
+
+  text::TextReader reader(file);
+  std::string piece;
+  bool atLineStart = true;
+  while (piece.clear(), reader.ReadLine(piece, kAutoexecPieceLength)) {
+    const bool wholeLine = atLineStart && piece.back() == '\n';
+    atLineStart = piece.back() == '\n';
+    if (forms != nullptr && wholeLine && (piece == "\n" || forms->Matches(piece))) continue;
+    kept.append(piece);
+  }
+  return 0;
+}
+
+// Moves `temp` over `target`. Where MoveFileExA does not exist the old file
+// is set aside first and put back if the new one cannot be moved in.
+bool PutInPlace(const std::string& temp, const std::string& target) {
+  if (MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  if (GetLastError() != kErrorCallNotImplemented) return false;
+  if (!FileExists(target)) return MoveFileA(temp.c_str(), target.c_str()) != 0;
+  const std::string aside = target + kAsideSuffix;
+  DeleteFileA(aside.c_str());
+  if (!MoveFileA(target.c_str(), aside.c_str())) return false;
+  if (!MoveFileA(temp.c_str(), target.c_str())) {
+    MoveFileA(aside.c_str(), target.c_str());
+    return false;
+  }
+  DeleteFileA(aside.c_str());
+  return true;
+}
+
+// Replaces autoexec.bat with `content` (LF line ends, written as CR LF)
+// through a temporary file, so that a failure at any point leaves the file
+// exactly as it was. Its DOS attributes are kept; a read-only file is not
+// replaced.
+bool ReplaceAutoexec(const std::string& path, const std::string& content) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    return false;
+  const std::string temp = path + kTempSuffix;
+  text::TextWriter writer(crt::fopen(temp.c_str(), "wb"));
+  if (!writer.IsOpen()) return false;
+  bool written = writer.Write(content);
+  written = writer.Close() && written;
+  if (!written || !PutInPlace(temp, path)) {
+    DeleteFileA(temp.c_str());
+    return false;
+  }
+  if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesA(path.c_str(), attributes);
+  return true;
+}
+
+bool ReadWholeFile(FILE* file, std::string& out) {
+  char chunk[16384];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) out.append(chunk, n);
+  return std::ferror(file) == 0;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes) {
+  FILE* file = crt::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return (std::fclose(file) == 0) && written;
+}
+
+// The first line of a CONFIG.SYS with the environment size put in.
+std::string NewFirstLines(std::string_view firstLine, std::string_view comspec,
+                          const std::string& size) {
+  const std::string lower = text::ToLower(firstLine);
+  std::string out;
+  if (lower.starts_with("shell=")) {
+    size_t option = text::FindNoCase(lower, "/e:");
+    if (option == npos) {
+      out.append(firstLine).append(" /E:").append(size);
+    } else {
+      // The old value is replaced where it stands; the switches after it stay.
+      size_t blank = lower.find(' ', option);
+      out.append(firstLine.substr(0, option));
+      if (blank == npos)
+        out.append(" /E:").append(size);
+      else
+        out.append("/E:").append(size).append(firstLine.substr(blank));
+    }
+    return out.append("\r\n");
+  }
+  out.append("SHELL=").append(comspec).append(" /E:").append(size).append(" /P\r\n");
+  return out.append(firstLine).append("\r\n");
+}
+
+}  // namespace
+
+int RemoveAutoexecSetLines(std::string_view value, std::string_view name) {
+  if (crt::getenv("Path") == nullptr) return 2;
+  std::string path;
+  if (!StartupFilePath(path, kAutoexecName)) return 3;
+  const SetLineForms forms = MakeSetLineForms(name, value);
+  if (!forms.Fit()) return 3;
+  std::string kept;
+  int status = ReadAutoexec(path, &forms, kept);
+  if (status != 0) return status;
+  return ReplaceAutoexec(path, kept) ? 0 : 3;
+}
+
+int AppendAutoexecSetLine(std::string_view value, std::string_view name, PathPlacement placement) {
+  const std::string variable(name);
+  const char* current = crt::getenv(variable.c_str());
+  const bool exists = current != nullptr;
+  if (exists && std::string_view(current).find(value) != npos) return 2;
+
+  std::string path;
+  if (!StartupFilePath(path, kAutoexecName)) return 3;
+  const SetLineForms forms = MakeSetLineForms(name, value);
+  const std::string& form = !exists                                     ? forms.plain
+                            : static_cast<std::uint8_t>(placement) == 1 ? forms.atEnd
+                                                                        : forms.atStart;
+  // The leading line end keeps the new line off a last line without one.
+  const std::string line = "\n" + form;
+  if (line.size() > kMaxSetLineLength) return 3;
+
+  // The earlier lines for the same value go, as a removal would take them,
+  // and the new line is added in the same rewrite. Without a variable Path
+  // the removal would not have run, and the text stays as it is.
+  std::string content;
+  if (FileExists(path)) {
+    const bool clean = crt::getenv("Path") != nullptr && forms.Fit();
+    if (ReadAutoexec(path, clean ? &forms : nullptr, content) != 0) return 3;
+  }
+  content.append(line);
+  return ReplaceAutoexec(path, content) ? 0 : 3;
+}
+
+int SetEnvironmentSize(int size) {
+  std::string config;
+  if (!StartupFilePath(config, kConfigName)) return 1;
+  FILE* in = crt::fopen(config.c_str(), "rb");
+  if (in == nullptr) return 1;
+  std::string content;
+  bool read = ReadWholeFile(in, content);
+  std::fclose(in);
+  if (!read) return 1;
+  const char* comspec = crt::getenv("ComSpec");
+  if (comspec == nullptr || *comspec == '\0') return 2;
+  const std::string sizeText = std::to_string(size);
+
+  if (content.empty()) {
+    const DWORD attributes = GetFileAttributesA(config.c_str());
+    SetFileAttributesA(config.c_str(), FILE_ATTRIBUTE_ARCHIVE);
+    std::string line = "SHELL=";
+    line.append(comspec).append(" /E:").append(sizeText).append(" /P\r\n");
+    if (!WriteWholeFile(config, line)) {
+      // Back to the empty file it was.
+      WriteWholeFile(config, "");
+      SetFileAttributesA(config.c_str(), attributes);
+      return 2;
+    }
+    SetFileAttributesA(config.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    return 0;
+  }
+
+  size_t lineEnd = content.find('\n');
+  size_t firstLength = lineEnd == npos ? content.size() : lineEnd + 1;
+  // A longer first line would be split in two by the rewrite.
+  if (firstLength > kMaxConfigFirstLine) return 1;
+  std::string_view first = std::string_view(content).substr(0, firstLength);
+  first = first.substr(0, first.find_first_of("\r\n"));
+
+  std::string replacement = NewFirstLines(first, comspec, sizeText);
+  replacement.append(content, firstLength);
+
+  const std::string temp = config + kTempSuffix;
+  const std::string backup = config + kBackupSuffix;
+  if (!WriteWholeFile(temp, replacement)) {
+    DeleteFileA(temp.c_str());
+    return 2;
+  }
+  // The previous backup is this program's own; its attributes do not protect it.
+  if (FileExists(backup)) {
+    SetFileAttributesA(backup.c_str(), FILE_ATTRIBUTE_ARCHIVE);
+    DeleteFileA(backup.c_str());
+  }
+  if (!MoveFileA(config.c_str(), backup.c_str())) {
+    DeleteFileA(temp.c_str());
+    return 2;
+  }
+  if (!MoveFileA(temp.c_str(), config.c_str())) {
+    MoveFileA(backup.c_str(), config.c_str());
+    DeleteFileA(temp.c_str());
+    return 2;
+  }
+  SetFileAttributesA(config.c_str(), FILE_ATTRIBUTE_HIDDEN);
+  return 0;
+}
+
+}  // namespace qm
