@@ -1,0 +1,515 @@
+// Registration files, read in one pass: a line reader chosen once from the
+// byte-order mark, a classifier by the line's first character, and one
+// handler per kind of line. Everything one file needs lives in RegFileState;
+// nothing survives the call.
+#include "registry/regfile.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "platform/crt.h"
+#include "platform/win32api.h"
+#include "registry/regfile_parts.h"
+#include "registry/registry.h"
+#include "text/codepage.h"
+#include "text/textstream.h"
+
+namespace qm {
+namespace {
+
+constexpr int kRegFileRead = 0;
+constexpr int kRegFileNotOpened = 1;
+
+// The UTF-16 little-endian byte-order mark, as its two bytes in the file.
+constexpr int kByteOrderMarkFirst = 0xFF;
+constexpr int kByteOrderMarkSecond = 0xFE;
+
+constexpr std::string_view kSectionMarker = "]--uninstall";
+constexpr std::string_view kValueMarker = "--uninstall";
+constexpr std::string_view kDwordPrefix = "dword:";
+constexpr size_t kMaxDwordDigits = 8;
+// Hex bytes are written two digits and one separator apart.
+constexpr size_t kHexByteStride = 3;
+constexpr size_t kMaxHexDigitsPerByte = 2;
+
+// In a double-byte code page a trail byte can be '\\', '[' or ']'; a lead byte
+// followed by a byte from here on is one character, so such a trail byte is
+// never read as an escape or as the end of a key's path. Quotes, line ends
+// and white space all lie below it and are never swallowed.
+constexpr unsigned char kLowestTrailByte = 0x40;
+
+enum class LineKind {
+  Key,           // "[path]", perhaps followed by "--uninstall"
+  NamedValue,    // "\"name\"=data"
+  DefaultValue,  // "@=data"
+  Ignored,       // header, comments, blank and indented lines
+};
+
+enum class HexKind { Binary, ExpandString, MultiString };
+
+struct HexForm {
+  std::string_view tag;  // the list starts right after it
+  HexKind kind;
+};
+// Searched for in this order; every other hex(n) kind is not imported.
+constexpr HexForm kHexForms[] = {
+    {"hex:", HexKind::Binary},
+    {"hex(2):", HexKind::ExpandString},
+    {"hex(7):", HexKind::MultiString},
+};
+
+struct RegFileState {
+  RegFileState(text::TextReader& stream, RegFileMode m) : source(stream), mode(m) {}
+
+  RegLineSource source;
+  RegFileMode mode;
+  HKEY currentKey = nullptr;    // the latest key line's key, or none
+  bool sectionMarked = false;   // removal: the latest key line carried "]--uninstall"
+  bool sectionDeleted = false;  // removal: ... and its key tree was deleted
+  // Working texts, kept from line to line so that a line costs no allocation.
+  std::string line;
+  std::string valueName;
+  std::string valueData;  // unquoted string data, or the bytes of a hex list
+  std::string converted;  // hex(2) and hex(7) data in the code page
+  std::u16string wideData;
+};
+
+// ---- Small text helpers --------------------------------------------------------
+
+// A line is text up to its first zero byte, as the C string it is read into.
+std::string_view LineText(const std::string& line) {
+  return std::string_view(line.data(), std::min(line.find('\0'), line.size()));
+}
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+unsigned HexValue(char c) {
+  if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
+  if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
+  return static_cast<unsigned>(c - 'A' + 10);
+}
+
+// White space as the C runtime's scanf skips it.
+bool IsScanSpace(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// Length of the character at `pos`: 2 for a double-byte character of the
+// locale in force, else 1.
+size_t CharLength(std::string_view s, size_t pos) {
+  auto lead = static_cast<unsigned char>(s[pos]);
+  if (lead < 0x80 || pos + 1 >= s.size()) return 1;
+  if (static_cast<unsigned char>(s[pos + 1]) < kLowestTrailByte) return 1;
+  return text::IsLeadByte(lead) ? 2 : 1;
+}
+
+// First `c` that stands on a character boundary.
+size_t FindChar(std::string_view s, char c) {
+  for (size_t i = 0; i < s.size(); i += CharLength(s, i))
+    if (s[i] == c) return i;
+  return std::string_view::npos;
+}
+
+bool Contains(std::string_view s, std::string_view what) {
+  return s.find(what) != std::string_view::npos;
+}
+
+// "dword:" and up to eight hex digits after optional white space.
+std::optional<DWORD> ScanDword(std::string_view data) {
+  if (!data.starts_with(kDwordPrefix)) return std::nullopt;
+  size_t pos = kDwordPrefix.size();
+  while (pos < data.size() && IsScanSpace(data[pos])) ++pos;
+  DWORD value = 0;
+  size_t digits = 0;
+  for (; pos < data.size() && digits < kMaxDwordDigits && IsHexDigit(data[pos]); ++pos, ++digits)
+    value = value * 16 + HexValue(data[pos]);
+  if (digits == 0) return std::nullopt;
+  return value;
+}
+
+// Bytes of hex(2)/hex(7) data as UTF-16 code units, least significant byte
+// first; an odd last byte pairs with the zero byte that follows the data.
+void BytesToCodeUnits(std::u16string& units, std::string_view bytes) {
+  units.clear();
+  for (size_t i = 0; i < bytes.size(); i += 2) {
+    unsigned low = static_cast<unsigned char>(bytes[i]);
+    unsigned high = i + 1 < bytes.size() ? static_cast<unsigned char>(bytes[i + 1]) : 0;
+    units.push_back(static_cast<char16_t>(low | (high << 8)));
+  }
+}
+
+// ---- The line reader -----------------------------------------------------------
+
+// Next code unit of a UTF-16 file, -1 at the end of the data (half a unit
+// included).
+long NextCodeUnit(text::TextReader& stream) {
+  int low = stream.Get();
+  if (low == EOF) return -1;
+  int high = stream.Get();
+  if (high == EOF) return -1;
+  return static_cast<long>(static_cast<unsigned>(low) | (static_cast<unsigned>(high) << 8));
+}
+
+LineRead ReadAnsiLine(std::string& line, size_t size, RegLineSource& source) {
+  const size_t maxChars = size - 1;
+  line.clear();
+  if (source.pending >= 0) {
+    line.push_back(static_cast<char>(source.pending));
+    source.pending = -1;
+    if (line.back() == '\n') return LineRead::Whole;
+  }
+  if (line.size() < maxChars) source.stream.ReadLine(line, maxChars - line.size());
+  if (line.empty()) return LineRead::End;
+  if (line.back() == '\n' || line.size() < maxChars) return LineRead::Whole;
+  // A full piece: whether the line goes on shows only by reading ahead.
+  int next = source.stream.Get();
+  if (next == EOF) return LineRead::Whole;
+  source.pending = next;
+  return LineRead::Piece;
+}
+
+LineRead ReadWideLine(std::string& line, RegLineSource& source) {
+  std::u16string& units = source.wide;
+  units.clear();
+  if (source.pending < 0 && source.stream.AtEnd()) return LineRead::End;
+  LineRead read = LineRead::Whole;
+  for (;;) {
+    long unit = source.pending;
+    source.pending = -1;
+    if (unit < 0) unit = NextCodeUnit(source.stream);
+    // A last line without a line feed is still a line.
+    if (unit < 0) {
+      if (units.empty()) return LineRead::End;
+      break;
+    }
+    if (unit == u'\n') break;
+    if (units.size() == kMaxWideLineUnits) {
+      source.pending = unit;
+      read = LineRead::Piece;
+      break;
+    }
+    units.push_back(static_cast<char16_t>(unit));
+  }
+  if (WideTextToAnsi(line, units) != 0) return LineRead::End;
+  return read;
+}
+
+// ---- Handlers --------------------------------------------------------------------
+
+void CloseCurrentKey(RegFileState& state) {
+  if (state.currentKey) RegCloseKey(state.currentKey);
+  state.currentKey = nullptr;
+}
+
+LineKind ClassifyLine(std::string_view line) {
+  if (line.empty()) return LineKind::Ignored;
+  switch (line.front()) {
+    case '[':
+      return LineKind::Key;
+    case '"':
+      return LineKind::NamedValue;
+    case '@':
+      return LineKind::DefaultValue;
+    default:
+      return LineKind::Ignored;
+  }
+}
+
+// Whether the subkey part of a path names something below the root: a path
+// whose subkey is empty (or backslashes only) names the root itself, which a
+// registration file must never delete.
+bool NamesKeyBelowRoot(std::string_view path) {
+  size_t backslash = path.find('\\');
+  if (backslash == std::string_view::npos) return true;  // rejected by the registry layer
+  return path.find_first_not_of('\\', backslash) != std::string_view::npos;
+}
+
+void HandleKeyLine(RegFileState& state, std::string_view line) {
+  CloseCurrentKey(state);
+  size_t close = FindChar(line, ']');
+  if (close == std::string_view::npos) return;  // no key until the next key line
+  state.sectionMarked =
+      state.mode == RegFileMode::Removal && Contains(line.substr(close), kSectionMarker);
+  state.sectionDeleted = false;
+  std::string_view path = line.substr(1, close - 1);
+  // "[-path]" is the Registry Editor's request to delete a key, which is not
+  // honoured here. Taken as a path, "-HKEY_CURRENT_USER" would select another
+  // root by its length (HKEY_LOCAL_MACHINE), so such a line names no key at
+  // all: nothing is created, written or deleted for its section.
+  if (path.starts_with('-')) return;
+  if (state.sectionMarked) {
+    if (NamesKeyBelowRoot(path) && DeleteRegistryPathKey(path) == 0) state.sectionDeleted = true;
+    return;
+  }
+  // Removal never creates what is missing: a key that is not there has no
+  // values to remove.
+  state.currentKey = state.mode == RegFileMode::Import ? OpenRegistryPathKey(path, false)
+                                                       : OpenExistingRegistryPathKey(path);
+}
+
+// A line too long for the line buffer is skipped whole; its later pieces are
+// never taken for lines of their own (the tail of a long string could pass
+// for a value line). A long key line still ends the section before it, and
+// its own section has no key. Returns false when the file's data has ended
+// (or a UTF-16 piece could not be converted).
+bool SkipLongLine(RegFileState& state) {
+  if (ClassifyLine(LineText(state.line)) == LineKind::Key) CloseCurrentKey(state);
+  LineRead read;
+  do {
+    read = ReadRegLine(state.line, kRegLineRequest, state.source);
+  } while (read == LineRead::Piece);
+  return read != LineRead::End;
+}
+
+void ImportHexValue(RegFileState& state, std::string_view data) {
+  const HexForm* form = nullptr;
+  for (const HexForm& f : kHexForms) {
+    if (Contains(data, f.tag)) {
+      form = &f;
+      break;
+    }
+  }
+  if (!form) return;
+  // The list begins as far from the data's first character as the tag is
+  // long, wherever the tag was found.
+  std::string_view list = data.substr(form->tag.size());
+  if (ParseHexBytes(state.valueData, list, state.source) != kHexListRead) return;
+  switch (form->kind) {
+    case HexKind::Binary: {
+      auto bytes = std::span<const BYTE>(reinterpret_cast<const BYTE*>(state.valueData.data()),
+                                         state.valueData.size());
+      WriteKeyBinary(bytes, state.currentKey, state.valueName);
+      break;
+    }
+    case HexKind::ExpandString:
+      BytesToCodeUnits(state.wideData, state.valueData);
+      if (WideTextToAnsi(state.converted, state.wideData) != 0) return;
+      if (state.converted.size() > kMaxConvertedTextLength) return;
+      WriteKeyExpandString(state.converted, state.currentKey, state.valueName);
+      break;
+    case HexKind::MultiString:
+      BytesToCodeUnits(state.wideData, state.valueData);
+      if (WideMultiStringToAnsi(state.converted, state.wideData) != 0) return;
+      if (state.converted.size() > kMaxConvertedListLength) return;
+      WriteKeyMultiString(state.converted, state.currentKey, state.valueName);
+      break;
+  }
+}
+
+void ImportValue(RegFileState& state, std::string_view data) {
+  switch (data.front()) {
+    case '"':
+      ParseQuotedString(state.valueData, data);
+      if (state.valueData.size() > kMaxStringDataLength) return;
+      WriteKeyString(state.valueData, state.currentKey, state.valueName);
+      break;
+    case 'd':
+      if (auto number = ScanDword(data)) WriteKeyDword(*number, state.currentKey, state.valueName);
+      break;
+    case 'h':
+      ImportHexValue(state, data);
+      break;
+    default:  // "-" (the Registry Editor's deletion) and anything else
+      break;
+  }
+}
+
+void RemoveValue(RegFileState& state, std::string_view data) {
+  bool marked = false;
+  switch (data.front()) {
+    case '"': {
+      // Only a marker after the string counts; one inside the quotes is data.
+      size_t stringEnd = *ParseQuotedString(state.valueData, data);
+      if (state.valueData.size() > kMaxStringDataLength) return;
+      marked = Contains(data.substr(stringEnd), kValueMarker);
+      break;
+    }
+    case 'd':
+    case 'h':
+      marked = Contains(data, kValueMarker);
+      break;
+    default:
+      break;
+  }
+  if (marked) DeleteKeyValue(state.currentKey, state.valueName);
+}
+
+void HandleValueLine(RegFileState& state, std::string_view line, LineKind kind) {
+  // No key: before the first key line, after a key that could not be opened
+  // (or, in removal, does not exist), in a marked section, and after a
+  // malformed key line. Nothing can be written or deleted then.
+  if (!state.currentKey) return;
+  if (state.mode == RegFileMode::Removal && state.sectionDeleted) return;
+  size_t dataStart;
+  if (kind == LineKind::DefaultValue) {
+    if (line.size() < 2 || line[1] != '=') return;
+    state.valueName.clear();
+    dataStart = 2;
+  } else {
+    size_t nameEnd = *ParseQuotedString(state.valueName, line);
+    if (nameEnd >= line.size() || line[nameEnd] != '=') return;
+    if (state.valueName.size() > kMaxValueNameLength) return;
+    dataStart = nameEnd + 1;
+  }
+  std::string_view data = line.substr(dataStart);
+  if (data.empty()) return;
+  if (state.mode == RegFileMode::Import)
+    ImportValue(state, data);
+  else
+    RemoveValue(state, data);
+}
+
+void HandleLine(RegFileState& state, std::string_view line) {
+  switch (LineKind kind = ClassifyLine(line)) {
+    case LineKind::Key:
+      HandleKeyLine(state, line);
+      break;
+    case LineKind::NamedValue:
+    case LineKind::DefaultValue:
+      HandleValueLine(state, line, kind);
+      break;
+    case LineKind::Ignored:
+      break;
+  }
+}
+
+// Consumes the UTF-16 little-endian byte-order mark; any other start is read
+// again as ANSI text.
+bool ReadByteOrderMark(text::TextReader& stream) {
+  int first = stream.Get();
+  int second = stream.Get();
+  if (first == kByteOrderMarkFirst && second == kByteOrderMarkSecond) return true;
+  stream.Rewind();
+  return false;
+}
+
+}  // namespace
+
+// ---- The parts ---------------------------------------------------------------------
+
+LineRead ReadRegLine(std::string& line, size_t size, RegLineSource& source) {
+  return source.utf16 ? ReadWideLine(line, source) : ReadAnsiLine(line, size, source);
+}
+
+std::optional<size_t> ParseQuotedString(std::string& out, std::string_view text) {
+  if (text.empty() || text.front() != '"') return std::nullopt;
+  out.clear();
+  size_t pos = 1;
+  while (pos < text.size()) {
+    char c = text[pos];
+    if (c == '"') return pos + 1;
+    if (c == '\\') {
+      if (pos + 1 < text.size() && (text[pos + 1] == '\\' || text[pos + 1] == '"')) {
+        out.push_back(text[pos + 1]);
+        pos += 2;
+        continue;
+      }
+      return pos;
+    }
+    size_t length = CharLength(text, pos);
+    out.append(text.substr(pos, length));
+    pos += length;
+  }
+  return pos;
+}
+
+int ParseHexBytes(std::string& out, std::string_view text, RegLineSource& source) {
+  out.clear();
+  bool tooLong = text.size() > kMaxHexTextLength;
+  size_t count = 0;
+  std::string nextLine;  // continuation lines, read only when the list goes on
+  std::string_view cursorText = text;
+  size_t cursor = 0;
+  for (;;) {
+    while (cursor < cursorText.size()) {
+      size_t pos = cursor;
+      while (pos < cursorText.size() && IsScanSpace(cursorText[pos])) ++pos;
+      unsigned byte = 0;
+      size_t digits = 0;
+      for (;
+           pos < cursorText.size() && digits < kMaxHexDigitsPerByte && IsHexDigit(cursorText[pos]);
+           ++pos, ++digits)
+        byte = byte * 16 + HexValue(cursorText[pos]);
+      if (digits == 0) return kHexByteUnreadable;
+      if (++count <= kMaxHexBytes)
+        out.push_back(static_cast<char>(byte));
+      else
+        tooLong = true;
+      cursor += kHexByteStride;
+      if (cursor >= cursorText.size()) break;
+      char next = cursorText[cursor];
+      if (!IsHexDigit(next) && next != ',') break;
+    }
+    if (cursor >= cursorText.size() || cursorText[cursor] != '\\') break;
+    LineRead read = ReadRegLine(nextLine, kHexLineRequest, source);
+    if (read == LineRead::Piece) {
+      // Too long for a continuation line: the rest of it goes too, and the
+      // value with it.
+      while (read == LineRead::Piece) read = ReadRegLine(nextLine, kHexLineRequest, source);
+      return kHexLineUnreadable;
+    }
+    if (read == LineRead::End) return kHexLineUnreadable;
+    cursorText = LineText(nextLine);
+    cursor = cursorText.find_first_not_of(' ');
+    if (cursor == std::string_view::npos) cursor = cursorText.size();
+  }
+  return tooLong ? kHexListTooLong : kHexListRead;
+}
+
+int WideTextToAnsi(std::string& out, std::u16string_view wide) {
+  size_t end = wide.find(u'\0');
+  if (end != std::u16string_view::npos) wide = wide.substr(0, end);
+  std::optional<std::string> converted = text::WideToCodePage(wide);
+  if (!converted) return 1;
+  out = std::move(*converted);
+  return 0;
+}
+
+int WideMultiStringToAnsi(std::string& out, std::u16string_view wide) {
+  out.clear();
+  auto unitAt = [&](size_t i) { return i < wide.size() ? wide[i] : u'\0'; };
+  size_t pos = 0;
+  for (;;) {
+    if (unitAt(pos) == u'\0') {
+      if (unitAt(pos + 1) == u'\0') {
+        out.append(2, '\0');
+        return 0;
+      }
+      out.push_back('\0');
+      ++pos;
+      continue;
+    }
+    // One entry at a time, so that a surrogate pair is converted whole.
+    size_t end = std::min(wide.find(u'\0', pos), wide.size());
+    std::optional<std::string> converted = text::WideToCodePage(wide.substr(pos, end - pos));
+    if (!converted) return 1;
+    out += *converted;
+    pos = end;
+  }
+}
+
+int ProcessRegFile(std::string_view path, RegFileMode mode) {
+  FILE* file = crt::fopen(std::string(path).c_str(), "rb");
+  if (!file) return kRegFileNotOpened;
+  text::TextReader stream(file);
+  RegFileState state(stream, mode);
+  state.source.utf16 = ReadByteOrderMark(stream);
+  while (!state.source.AtEnd()) {
+    LineRead read = ReadRegLine(state.line, kRegLineRequest, state.source);
+    if (read == LineRead::End) break;
+    if (read == LineRead::Piece) {
+      if (!SkipLongLine(state)) break;
+    } else {
+      HandleLine(state, LineText(state.line));
+    }
+  }
+  CloseCurrentKey(state);
+  return kRegFileRead;
+}
+
+}  // namespace qm
