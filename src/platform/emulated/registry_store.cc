@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -216,7 +217,11 @@ LONG RegistryStore::Open(const std::string& path, unsigned codePage) {
   int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (rc != SQLITE_OK) {
     LONG err = Win32ErrorFromSqlite(rc);
-    if (rc == SQLITE_CANTOPEN) err = ERROR_REGISTRY_IO_FAILED;
+    if ((rc & 0xff) == SQLITE_CANTOPEN) {
+      int cause = db_ ? sqlite3_system_errno(db_) : 0;
+      err = cause == EACCES || cause == EPERM || cause == EROFS ? ERROR_ACCESS_DENIED
+                                                                : ERROR_REGISTRY_IO_FAILED;
+    }
     Close();
     return err;
   }
