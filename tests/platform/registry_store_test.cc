@@ -2,6 +2,7 @@
 // not ours: every registry call answers with a Win32 error, nothing crashes,
 // and the file is never replaced.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,7 +32,7 @@ void WriteAll(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-// A registry with some keys and values, committed, its WAL folded back in.
+// A registry with some keys and values, committed and folded into registry.db.
 void MakeRegistry(const std::string& dir) {
   ::setenv("QUILLMARK_PREFIX", dir.c_str(), 1);
   emulated::ResetMachine();
@@ -47,6 +48,11 @@ void MakeRegistry(const std::string& dir) {
         ERROR_SUCCESS);
   RegCloseKey(key);
   ASSERT_EQ(emulated::FinishRun(), ERROR_SUCCESS);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir + "/registry.db").c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
 }
 
 class RegistryStoreTest : public ::testing::Test {
