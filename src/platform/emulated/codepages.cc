@@ -16,6 +16,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/emulated/errors.h"
@@ -276,10 +277,10 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int 
 
   // The default character: the caller's (one character of the code page,
   // which may be a double-byte one) or '?'.
-  std::string defaultChar = "?";
+  std::string_view defaultChar = "?";
   if (lpDefaultChar && lpDefaultChar[0] != '\0') {
-    size_t n = IsLead(cp, static_cast<unsigned char>(lpDefaultChar[0])) && lpDefaultChar[1] ? 2 : 1;
-    defaultChar.assign(lpDefaultChar, n);
+    bool twoBytes = IsLead(cp, static_cast<unsigned char>(lpDefaultChar[0])) && lpDefaultChar[1];
+    defaultChar = std::string_view(lpDefaultChar, twoBytes ? 2 : 1);
   }
 
   std::string units(length * 2, '\0');

@@ -127,8 +127,7 @@ DWORD FindFiles(const char* pattern, FindResults* results) {
     return ERROR_SUCCESS;
   }
 
-  std::string dirPart(p.substr(0, maskStart));
-  if (dirPart.empty()) dirPart = ".";
+  std::string dirPart = maskStart == 0 ? std::string(".") : std::string(p.substr(0, maskStart));
   MappedPath dir;
   if (DWORD err = MapPath(dirPart, &dir)) return err;
   DIR* d = ::opendir(dir.host.c_str());
@@ -207,8 +206,14 @@ BOOL MoveImpl(LPCSTR from, LPCSTR to, DWORD flags) {
           emulated::IsReadOnlyMode(dstSt.st_mode))
         return Fail(ERROR_ACCESS_DENIED, FALSE);
     }
-    // Same file under another spelling: a change of letter case, a rename.
-    if (::rename(src.host.c_str(), dst.host.c_str()) != 0)
+    std::string target = dst.host;
+    if (sameFile) {
+      // The same file under another spelling: a change of letter case. The
+      // drive map found the existing name; the new one is the name as given.
+      target =
+          dst.host.substr(0, dst.host.rfind('/') + 1) + dst.dos.substr(dst.dos.rfind('\\') + 1);
+    }
+    if (::rename(src.host.c_str(), target.c_str()) != 0)
       return Fail(emulated::Win32ErrorFromErrno(errno), FALSE);
     return TRUE;
   }

@@ -13,6 +13,7 @@
 
 #include "platform/crt.h"
 #include "platform/emulated/drives.h"
+#include "platform/emulated/machine.h"
 
 extern char** environ;
 
@@ -51,9 +52,11 @@ int system(const char* commandLine) {
 
   // What the program printed so far comes before what the child prints.
   std::fflush(nullptr);
-  // TODO(helper-3): call emulated::CommitPendingRun() here once the machine
-  // provides it, so that a child quillmark is not held up by this run's
-  // open registry transaction.
+  // The run's registry changes so far are committed first: a child that is
+  // itself a run of this program would otherwise wait for this run's open
+  // transaction, which cannot end before the child does. A failed commit is
+  // the run's to report at its end; the command still runs.
+  (void)emulated::CommitPendingRun();
 
   std::string cmd = commandLine;
   std::string c = "/c";
