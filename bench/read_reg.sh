@@ -26,6 +26,9 @@ value='C:\Program Files\Quillmark Bench\bin'
 median_ms() {  # hyperfine JSON -> median of command $2, in milliseconds
   python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))["results"][int(sys.argv[2])]; print("%.3f" % (r["median"]*1000))' "$1" "$2"
 }
+cpu_ms() {  # hyperfine JSON -> mean user+system CPU time of command $2, in ms
+  python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))["results"][int(sys.argv[2])]; print("%.3f" % ((r["user"]+r["system"])*1000))' "$1" "$2"
+}
 ratio() { python3 -c 'import sys; print("%.2f" % (float(sys.argv[1]) / float(sys.argv[2])))' "$1" "$2"; }
 
 # ---- Emulated machine ----------------------------------------------------------
@@ -42,18 +45,21 @@ if [[ -x $qm ]]; then
   # -N runs without a shell; the command is split like a shell would, so the
   # backslashes of the key are kept by single quotes.
   hyperfine -N --warmup 20 --runs "$runs" --export-json "$work/native.json" \
-    "$work/hello" "$qm -x -read-reg '$key' $name" >/dev/null
+    "$work/hello" "$qm -x -read-reg '$key' $name" >/dev/null 2>&1
   hello_ms=$(median_ms "$work/native.json" 0)
   qm_ms=$(median_ms "$work/native.json" 1)
+  hello_cpu=$(cpu_ms "$work/native.json" 0)
+  qm_cpu=$(cpu_ms "$work/native.json" 1)
 
   # Peak RSS of the run, in kB (GNU time's %M).
   rss_kb=$( { /usr/bin/time -f '%M' "$qm" -x -read-reg "$key" "$name" >/dev/null; } 2>&1 | tail -n1)
   hello_rss_kb=$( { /usr/bin/time -f '%M' "$work/hello" >/dev/null; } 2>&1 | tail -n1)
 
   echo "emulated machine ($runs runs each)"
-  echo "  static hello            median ${hello_ms} ms   peak RSS ${hello_rss_kb} kB"
-  echo "  quillmark -x -read-reg  median ${qm_ms} ms   peak RSS ${rss_kb} kB"
+  echo "  static hello            median ${hello_ms} ms   cpu ${hello_cpu} ms   peak RSS ${hello_rss_kb} kB"
+  echo "  quillmark -x -read-reg  median ${qm_ms} ms   cpu ${qm_cpu} ms   peak RSS ${rss_kb} kB"
   echo "  wall ratio quillmark/hello: $(ratio "$qm_ms" "$hello_ms")  (target <= 3.00)"
+  echo "  cpu ratio quillmark/hello:  $(ratio "$qm_cpu" "$hello_cpu")  (user+system; steadier on a busy machine)"
   echo "  peak RSS: $(ratio "$rss_kb" 1024) MB  (target <= 8 MB)"
 else
   echo "no $qm: native benchmark skipped"
@@ -74,7 +80,7 @@ wine_bench() {  # loader, exe, label
   local wruns=$((runs / 10 > 10 ? runs / 10 : 10))
   hyperfine -N --warmup 3 --runs "$wruns" --export-json "$work/$label.json" \
     "$loader reg query 'HKCU\\Software\\QuillmarkBench' /v $name" \
-    "$loader $exe -x -read-reg '$key' $name" >/dev/null
+    "$loader $exe -x -read-reg '$key' $name" >/dev/null 2>&1
   local reg_ms qm_ms
   reg_ms=$(median_ms "$work/$label.json" 0)
   qm_ms=$(median_ms "$work/$label.json" 1)
