@@ -73,7 +73,7 @@ class RegistryStoreTest : public ::testing::Test {
     EXPECT_EQ(RegSetValueExA(HKEY_CURRENT_USER, "v", 0, REG_SZ, data, 1), expected);
     EXPECT_EQ(SHDeleteKeyA(HKEY_CURRENT_USER, "Software\\Filled"), expected);
     // A store that opened before its damage showed may also fail its commit.
-    LONG finish = emulated::FinishRun();
+    long finish = emulated::FinishRun();
     EXPECT_TRUE(finish == ERROR_SUCCESS || finish == expected) << finish;
   }
 
