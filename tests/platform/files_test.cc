@@ -60,8 +60,8 @@ struct AttributeCase {
 
 TEST_F(FilesTest, ComponentsAreFoundWithoutRegardToCase) {
   const AttributeCase cases[] = {
-      {"C:\\Program Files\\MiKTeX\\bin\\tex.exe", FILE_ATTRIBUTE_NORMAL, 0},
-      {"C:\\PROGRAM FILES\\miktex\\BIN\\TEX.EXE", FILE_ATTRIBUTE_NORMAL, 0},
+      {"C:\\Program Files\\MiKTeX\\bin\\tex.exe", FILE_ATTRIBUTE_ARCHIVE, 0},
+      {"C:\\PROGRAM FILES\\miktex\\BIN\\TEX.EXE", FILE_ATTRIBUTE_ARCHIVE, 0},
       {"c:/program files/miktex/bin", FILE_ATTRIBUTE_DIRECTORY, 0},
       {"C:\\Program Files\\MiKTeX\\..\\MIKTEX\\.\\bin\\", FILE_ATTRIBUTE_DIRECTORY, 0},
       {"C:\\", FILE_ATTRIBUTE_DIRECTORY, 0},
@@ -69,7 +69,8 @@ TEST_F(FilesTest, ComponentsAreFoundWithoutRegardToCase) {
       {"C:\\Program Files\\nothing\\x", INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND},
       {"C:\\Program Files\\MiKTeX\\bin\\tex.exe\\x", INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND},
       {"Q:\\anything", INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND},
-      {"", INVALID_FILE_ATTRIBUTES, ERROR_INVALID_NAME},
+      {"C:\\Program Files\\MiKTeX\\bin\\tex.exe\\", INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND},
+      {"", INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND},
   };
   for (const auto& c : cases) {
     SetLastError(0);
@@ -95,7 +96,7 @@ TEST_F(FilesTest, ExactSpellingWinsOverAnotherCase) {
 
 TEST_F(FilesTest, ZDriveIsTheHostRoot) {
   std::string host = RealPath(prefix_.driveC()) + "/work/a.txt";
-  EXPECT_EQ(GetFileAttributesA(ZPath(host).c_str()), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(GetFileAttributesA(ZPath(host).c_str()), FILE_ATTRIBUTE_ARCHIVE);
   EXPECT_EQ(GetFileAttributesA("Z:\\"), FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -264,7 +265,7 @@ TEST_F(FilesTest, CrtSearchReportsAttributesAndSize) {
   crt::finddata_t data;
   intptr_t h = crt::findfirst("C:\\work\\a.txt", &data);
   ASSERT_NE(h, -1);
-  EXPECT_EQ(data.attrib, crt::A_RDONLY);
+  EXPECT_EQ(data.attrib, crt::A_RDONLY | crt::A_ARCH);
   EXPECT_EQ(data.size, 1);
   EXPECT_EQ(crt::findnext(h, &data), -1);
   EXPECT_EQ(crt::findclose(h), 0);
@@ -275,7 +276,7 @@ TEST_F(FilesTest, CrtSearchReportsAttributesAndSize) {
   crt::findclose(h);
   h = crt::findfirst("C:\\work\\c.dat", &data);
   ASSERT_NE(h, -1);
-  EXPECT_EQ(data.attrib, 0u);  // _A_NORMAL is 0
+  EXPECT_EQ(data.attrib, crt::A_ARCH);  // a new file, as on Windows
   crt::findclose(h);
 
   errno = 0;
@@ -291,10 +292,10 @@ TEST_F(FilesTest, ReadOnlyIsTheModeEvenForRoot) {
     mode_t mode;
     DWORD attributes;
   } cases[] = {
-      {0444, FILE_ATTRIBUTE_READONLY},
-      {0400, FILE_ATTRIBUTE_READONLY},
-      {0644, FILE_ATTRIBUTE_NORMAL},
-      {0464, FILE_ATTRIBUTE_NORMAL},  // someone may write it
+      {0444, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE},
+      {0400, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE},
+      {0644, FILE_ATTRIBUTE_ARCHIVE},
+      {0464, FILE_ATTRIBUTE_ARCHIVE},  // someone may write it
   };
   for (const auto& c : cases) {
     ASSERT_EQ(::chmod(host.c_str(), c.mode), 0);
@@ -311,7 +312,8 @@ TEST_F(FilesTest, SetFileAttributesReadOnly) {
   ASSERT_EQ(::chmod(host.c_str(), 0664), 0);
   EXPECT_TRUE(SetFileAttributesA("C:\\WORK\\A.TXT", FILE_ATTRIBUTE_READONLY));
   EXPECT_EQ(ModeOf(host), 0444u);
-  EXPECT_EQ(GetFileAttributesA("C:\\work\\a.txt"), FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(GetFileAttributesA("C:\\work\\a.txt") & ~FILE_ATTRIBUTE_ARCHIVE,
+            FILE_ATTRIBUTE_READONLY);
   // Clearing it makes the file writable as a new file would be, never
   // writable by everybody.
   EXPECT_TRUE(SetFileAttributesA("C:\\work\\a.txt", FILE_ATTRIBUTE_NORMAL));
@@ -340,6 +342,8 @@ TEST_F(FilesTest, HiddenAndArchiveLiveInTheExtendedAttribute) {
   EXPECT_TRUE(SetFileAttributesA("C:\\work\\a.txt", FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL |
                                                         FILE_ATTRIBUTE_DIRECTORY));
   EXPECT_EQ(GetFileAttributesA("C:\\work\\a.txt"), FILE_ATTRIBUTE_ARCHIVE);
+  // Archive alone is what a file without the attribute has: nothing stored.
+  EXPECT_LT(::getxattr(host.c_str(), "user.DOSATTRIB", value, sizeof value - 1), 0);
   EXPECT_TRUE(SetFileAttributesA("C:\\work\\a.txt", FILE_ATTRIBUTE_NORMAL));
   EXPECT_EQ(GetFileAttributesA("C:\\work\\a.txt"), FILE_ATTRIBUTE_NORMAL);
 }

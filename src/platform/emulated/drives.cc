@@ -210,6 +210,7 @@ DWORD FullDosPath(std::string_view path, std::string* full) {
 }
 
 DWORD MapPath(std::string_view path, MappedPath* mapped) {
+  if (path.empty()) return ERROR_PATH_NOT_FOUND;  // what the file calls say to ""
   DWORD err = FullDosPath(path, &mapped->dos);
   if (err != ERROR_SUCCESS) return err;
   mapped->endsInSeparator = IsSeparator(path.back());

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <set>
 
 #include "platform/emulated/drives.h"
@@ -28,20 +29,22 @@ constexpr DWORD kXattrBits = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FIL
 constexpr long long kUnixEpochInFileTimeSeconds = 11644473600LL;
 constexpr long long kFileTimeTicksPerSecond = 10000000LL;
 
-DWORD ReadDosAttrib(const std::string& host) {
+// The stored DOS attributes, or nothing when none are stored.
+std::optional<DWORD> ReadDosAttrib(const std::string& host) {
   char buf[32];
   ssize_t n = ::getxattr(host.c_str(), kDosAttribXattr, buf, sizeof buf - 1);
-  if (n <= 2) return 0;
+  if (n <= 2) return std::nullopt;
   buf[n] = '\0';
-  if (buf[0] != '0' || (buf[1] != 'x' && buf[1] != 'X')) return 0;
+  if (buf[0] != '0' || (buf[1] != 'x' && buf[1] != 'X')) return std::nullopt;
   return static_cast<DWORD>(std::strtoul(buf + 2, nullptr, 16)) & kXattrBits;
 }
 
-// Stores the DOS attributes; a file system without user extended attributes
-// simply does not keep them, as Wine does there.
-bool WriteDosAttrib(const std::string& host, DWORD bits) {
+// Stores the DOS attributes. A file without any stored is an archive file,
+// as a new file is on Windows, so that case stores nothing; a file system
+// without user extended attributes simply does not keep them, as with Wine.
+bool WriteDosAttrib(const std::string& host, bool isFile, DWORD bits) {
   int r;
-  if (bits == 0) {
+  if (bits == (isFile ? FILE_ATTRIBUTE_ARCHIVE : 0)) {
     r = ::removexattr(host.c_str(), kDosAttribXattr);
     if (r != 0 && errno == ENODATA) r = 0;
   } else {
@@ -98,8 +101,9 @@ std::set<FindResults*>& LiveSearches() {
 }  // namespace
 
 DWORD AttributesOf(const std::string& host, const struct stat& st) {
-  DWORD attrs = ReadDosAttrib(host);
-  if (S_ISDIR(st.st_mode)) attrs |= FILE_ATTRIBUTE_DIRECTORY;
+  bool isDir = S_ISDIR(st.st_mode);
+  DWORD attrs = ReadDosAttrib(host).value_or(isDir ? 0 : FILE_ATTRIBUTE_ARCHIVE);
+  if (isDir) attrs |= FILE_ATTRIBUTE_DIRECTORY;
   if (IsReadOnlyMode(st.st_mode)) attrs |= FILE_ATTRIBUTE_READONLY;
   return attrs == 0 ? FILE_ATTRIBUTE_NORMAL : attrs;
 }
@@ -275,7 +279,7 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
   struct stat st;
   if (DWORD err = StatMapped(m, &st)) return emulated::Fail(err, INVALID_FILE_ATTRIBUTES);
   if (m.endsInSeparator && !m.isRoot && !S_ISDIR(st.st_mode))
-    return emulated::Fail(ERROR_INVALID_NAME, INVALID_FILE_ATTRIBUTES);
+    return emulated::Fail(ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
   return emulated::AttributesOf(m.host, st);
 }
 
@@ -302,7 +306,7 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
   }
   if (newMode != mode && ::chmod(m.host.c_str(), newMode) != 0)
     return Fail(emulated::Win32ErrorFromErrno(errno), FALSE);
-  if (!emulated::WriteDosAttrib(m.host, wanted & emulated::kXattrBits))
+  if (!emulated::WriteDosAttrib(m.host, !S_ISDIR(st.st_mode), wanted & emulated::kXattrBits))
     return Fail(emulated::Win32ErrorFromErrno(errno), FALSE);
   return TRUE;
 }
@@ -335,7 +339,7 @@ BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES /*lpSecurityAttri
   if (!lpPathName) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   emulated::MappedPath m;
   if (DWORD err = emulated::MapPath(lpPathName, &m)) return Fail(err, FALSE);
-  if (m.isRoot) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  if (m.isRoot) return Fail(ERROR_ALREADY_EXISTS, FALSE);
   if (::mkdir(m.host.c_str(), 0777) != 0)
     return Fail(emulated::Win32ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND), FALSE);
   return TRUE;

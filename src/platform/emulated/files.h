@@ -19,7 +19,8 @@ inline bool IsReadOnlyMode(mode_t mode) {
 
 // The Windows attributes of a host file whose stat is `st`: directory and
 // read-only from the mode, hidden, system and archive from the extended
-// attribute user.DOSATTRIB; FILE_ATTRIBUTE_NORMAL when none applies.
+// attribute user.DOSATTRIB (a file without it has the archive attribute, as a
+// new file on Windows); FILE_ATTRIBUTE_NORMAL when none applies.
 DWORD AttributesOf(const std::string& host, const struct stat& st);
 
 // One directory search: the entries that matched, in the order returned.
