@@ -514,12 +514,15 @@ TEST_F(RegistryApiTest, EnumerationBuffersTooSmall) {
     DWORD nameCapacity, dataCapacity;
     LONG rc;
     DWORD nameSize, dataSize;
-    bool copied;
+    std::string name, data;  // the buffers' first bytes afterwards; they start as '#'
   } cases[] = {
-      {20, 20, ERROR_SUCCESS, 3, 7, true},
-      {3, 20, ERROR_MORE_DATA, 3, 7, false},   // name too small
-      {20, 2, ERROR_MORE_DATA, 20, 7, false},  // data too small: its size is told
-      {2, 2, ERROR_MORE_DATA, 2, 7, false},
+      {20, 20, ERROR_SUCCESS, 3, 7, std::string("Val\0", 4), std::string("foobar\0", 7)},
+      // Name too small: what fits of it, and the data.
+      {3, 20, ERROR_MORE_DATA, 3, 7, std::string("Va\0#", 4), std::string("foobar\0", 7)},
+      {0, 20, ERROR_MORE_DATA, 0, 7, "####", std::string("foobar\0", 7)},
+      // Data too small: nothing copied, its size told.
+      {20, 2, ERROR_MORE_DATA, 20, 7, "####", "#######"},
+      {2, 2, ERROR_MORE_DATA, 2, 7, "####", "#######"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.nameCapacity) + "/" + std::to_string(c.dataCapacity));
@@ -533,8 +536,8 @@ TEST_F(RegistryApiTest, EnumerationBuffersTooSmall) {
     EXPECT_EQ(nameSize, c.nameSize);
     EXPECT_EQ(dataSize, c.dataSize);
     EXPECT_EQ(type, REG_SZ);
-    EXPECT_EQ(std::string(value, 4), c.copied ? std::string("Val\0", 4) : "####");
-    EXPECT_EQ(std::string(data, 7), c.copied ? std::string("foobar\0", 7) : "#######");
+    EXPECT_EQ(std::string(value, 4), c.name);
+    EXPECT_EQ(std::string(data, 7), c.data);
   }
   DWORD size = 20;
   EXPECT_EQ(RegEnumValueA(key, 0, nullptr, &size, nullptr, nullptr, nullptr, nullptr),

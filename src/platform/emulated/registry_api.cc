@@ -546,16 +546,31 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
   const ValueEntry& v = (*list)[dwIndex];
   auto size = static_cast<DWORD>(v.data.size());
   if (lpType) *lpType = v.type;
-  // Either part too small: nothing is copied, and the data's size is told.
-  if (v.name.size() >= *lpcchValueName || (lpData && size > *lpcbData)) {
+  // Data too large: nothing is copied, and its size is told.
+  if (lpData && size > *lpcbData) {
     if (lpcbData) *lpcbData = size;
+    return ERROR_MORE_DATA;
+  }
+  if (lpData) CopyData(v.type, v.data, lpData, *lpcbData);
+  if (lpcbData) *lpcbData = size;
+  if (v.name.size() >= *lpcchValueName) {
+    // Name too long: as much of it as fits, whole characters only; the
+    // length stays as the caller gave it.
+    if (*lpcchValueName > 0) {
+      std::size_t fit = 0;
+      while (fit < v.name.size()) {
+        std::size_t step = store->lead().IsLead(static_cast<unsigned char>(v.name[fit])) ? 2 : 1;
+        if (fit + step > *lpcchValueName - 1) break;
+        fit += step;
+      }
+      std::memcpy(lpValueName, v.name.data(), fit);
+      lpValueName[fit] = '\0';
+    }
     return ERROR_MORE_DATA;
   }
   std::memcpy(lpValueName, v.name.data(), v.name.size());
   lpValueName[v.name.size()] = '\0';
   *lpcchValueName = static_cast<DWORD>(v.name.size());
-  if (lpData) CopyData(v.type, v.data, lpData, *lpcbData);
-  if (lpcbData) *lpcbData = size;
   return ERROR_SUCCESS;
 }
 
