@@ -130,17 +130,33 @@ bool IsLead(UINT cp, unsigned char b) {
 
 // One converter per direction and code page, opened once: iconv_open loads a
 // module and is far dearer than a conversion.
-iconv_t Converter(UINT codePage, bool toWide) {
-  thread_local std::map<std::pair<UINT, bool>, iconv_t> cache;
-  auto key = std::make_pair(codePage, toWide);
-  auto it = cache.find(key);
-  if (it == cache.end()) {
-    const char* name = IconvName(codePage);
-    iconv_t cd = toWide ? iconv_open("UTF-16LE", name) : iconv_open(name, "UTF-16LE");
-    it = cache.emplace(key, cd).first;
+class Converters {
+ public:
+  ~Converters() {
+    for (auto& [key, cd] : open_)
+      if (cd != kNone) iconv_close(cd);
   }
-  iconv_t cd = it->second;
-  if (cd != reinterpret_cast<iconv_t>(-1)) iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  iconv_t Get(UINT codePage, bool toWide) {
+    auto key = std::make_pair(codePage, toWide);
+    auto it = open_.find(key);
+    if (it == open_.end()) {
+      const char* name = IconvName(codePage);
+      iconv_t cd = toWide ? iconv_open("UTF-16LE", name) : iconv_open(name, "UTF-16LE");
+      it = open_.emplace(key, cd).first;
+    }
+    return it->second;
+  }
+  static inline const iconv_t kNone = reinterpret_cast<iconv_t>(-1);
+
+ private:
+  std::map<std::pair<UINT, bool>, iconv_t> open_;
+};
+
+// A converter in its initial state, or Converters::kNone.
+iconv_t Converter(UINT codePage, bool toWide) {
+  thread_local Converters converters;
+  iconv_t cd = converters.Get(codePage, toWide);
+  if (cd != Converters::kNone) iconv(cd, nullptr, nullptr, nullptr, nullptr);
   return cd;
 }
 
@@ -220,7 +236,7 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int 
   size_t length =
       cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
   iconv_t cd = Converter(cp, true);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return Fail(ERROR_INVALID_PARAMETER, 0);
+  if (cd == Converters::kNone) return Fail(ERROR_INVALID_PARAMETER, 0);
 
   const char* in = lpMultiByteStr;
   size_t inLeft = length;
@@ -273,7 +289,7 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int 
     length = static_cast<size_t>(cchWideChar);
   }
   iconv_t cd = Converter(cp, false);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return Fail(ERROR_INVALID_PARAMETER, 0);
+  if (cd == Converters::kNone) return Fail(ERROR_INVALID_PARAMETER, 0);
 
   // The default character: the caller's (one character of the code page,
   // which may be a double-byte one) or '?'.
