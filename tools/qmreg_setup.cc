@@ -31,7 +31,7 @@ struct Root {
   HKEY key;
 };
 
-constexpr Root kRoots[] = {
+const Root kRoots[] = {
     {"HKLM", "HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
     {"HKCU", "HKEY_CURRENT_USER", HKEY_CURRENT_USER},
     {"HKCR", "HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
@@ -131,7 +131,9 @@ bool Encode(const Request& req, DWORD& type, std::vector<BYTE>& bytes) {
   return false;
 }
 
-const char* ValueName(const Request& req) { return req.hasName ? req.name.c_str() : ""; }
+const char* ValueName(const Request& req) {
+  return req.hasName ? req.name.c_str() : "";
+}
 
 int Add(const Request& req) {
   DWORD type = REG_SZ;
@@ -217,7 +219,7 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
   int code = Run(argc, argv);
   long commit = port::FinishRun();
-  if (code == kExitOk && commit != 0) return Fail("the registry was not saved: error " +
-                                                  std::to_string(commit));
+  if (code == kExitOk && commit != 0)
+    return Fail("the registry was not saved: error " + std::to_string(commit));
   return code;
 }

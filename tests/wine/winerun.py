@@ -39,6 +39,9 @@ SKIP = 77
 # process, so that an interrupted test run does not leave it behind forever.
 SERVER_LINGER_SECONDS = 600
 
+AEDEBUG = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug"
+NO_DEBUGGER = r"C:\windows\qm-no-debugger.exe %ld %ld"
+
 
 def available():
     return all(os.access(p, os.X_OK) for p in (WINE32, WINE64, WINESERVER))
@@ -114,6 +117,12 @@ def start(prefix):
     for sub in ("drive_c/windows/system32/reg.exe", "drive_c/windows/syswow64/reg.exe"):
         if not os.path.exists(os.path.join(prefix, sub)):
             raise RuntimeError(f"{prefix}: {sub} missing; are wine64 and wine32 both installed?")
+    # A program that crashes ends at once with its exception code instead of
+    # waiting for winedbg to write a backtrace (many seconds, output mixed
+    # into the program's): the debugger named here does not exist, and
+    # without any Wine would start winedbg.
+    for bits in (64, 32):
+        run_reg(prefix, bits, ["add", AEDEBUG, "/v", "Debugger", "/d", NO_DEBUGGER, "/f"])
     return time.monotonic() - t0
 
 
