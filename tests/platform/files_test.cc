@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 
@@ -37,6 +38,30 @@ std::string ZPath(const std::string& host) {
   for (char& c : dos)
     if (c == '/') c = '\\';
   return dos;
+}
+
+// Every name that a search returns, in order.
+std::vector<std::string> FindAll(const char* pattern) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA data;
+  HANDLE h = FindFirstFileA(pattern, &data);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do names.push_back(data.cFileName);
+  while (FindNextFileA(h, &data));
+  EXPECT_EQ(GetLastError(), 18u);  // ERROR_NO_MORE_FILES
+  EXPECT_TRUE(FindClose(h));
+  return names;
+}
+
+std::vector<std::string> CrtFindAll(const char* pattern) {
+  std::vector<std::string> names;
+  crt::finddata_t data;
+  intptr_t h = crt::findfirst(pattern, &data);
+  if (h == -1) return names;
+  do names.push_back(data.name);
+  while (crt::findnext(h, &data) == 0);
+  EXPECT_EQ(crt::findclose(h), 0);
+  return names;
 }
 
 class FilesTest : public ::testing::Test {
@@ -92,6 +117,27 @@ TEST_F(FilesTest, ExactSpellingWinsOverAnotherCase) {
     std::fclose(f);
     EXPECT_EQ(std::string(buf, n), "lower") << path;
   }
+}
+
+// In the machine's code page (936 unless QUILLMARK_ACP says otherwise) a
+// double-byte character may end in 0x5C; that byte is no separator.
+TEST_F(FilesTest, TrailByteBackslashIsNoSeparator) {
+  const std::string name =
+      "\x81\x5C"
+      "dir";
+  fs::create_directories(prefix_.driveC() + "/" + name);
+  std::ofstream(prefix_.driveC() + "/" + name + "/f.txt") << "x";
+  const std::string dir = "C:\\" + name;
+  EXPECT_EQ(GetFileAttributesA((dir + "\\F.TXT").c_str()), FILE_ATTRIBUTE_ARCHIVE);
+  EXPECT_EQ(FindAll((dir + "\\*.txt").c_str()), std::vector<std::string>{"f.txt"});
+  EXPECT_EQ(FindAll("C:\\\x81\x5C"), std::vector<std::string>{});  // no such name
+
+  char buf[MAX_PATH];
+  LPSTR part = nullptr;
+  std::string given = "C:\\x\\\x81\x5C";  // ends in the character, not a separator
+  ASSERT_EQ(GetFullPathNameA(given.c_str(), sizeof buf, buf, &part), given.size());
+  EXPECT_EQ(std::string(buf), given);
+  EXPECT_EQ(std::string(part), "\x81\x5C");
 }
 
 TEST_F(FilesTest, ZDriveIsTheHostRoot) {
@@ -201,30 +247,6 @@ TEST_F(FilesTest, FullPathNames) {
   EXPECT_EQ(GetFullPathNameA("x.txt", sizeof small, small, nullptr), 18u);
   EXPECT_EQ(GetFullPathNameA("", sizeof small, small, nullptr), 0u);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
-}
-
-// Every name that a search returns, in order.
-std::vector<std::string> FindAll(const char* pattern) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA data;
-  HANDLE h = FindFirstFileA(pattern, &data);
-  if (h == INVALID_HANDLE_VALUE) return names;
-  do names.push_back(data.cFileName);
-  while (FindNextFileA(h, &data));
-  EXPECT_EQ(GetLastError(), 18u);  // ERROR_NO_MORE_FILES
-  EXPECT_TRUE(FindClose(h));
-  return names;
-}
-
-std::vector<std::string> CrtFindAll(const char* pattern) {
-  std::vector<std::string> names;
-  crt::finddata_t data;
-  intptr_t h = crt::findfirst(pattern, &data);
-  if (h == -1) return names;
-  do names.push_back(data.name);
-  while (crt::findnext(h, &data) == 0);
-  EXPECT_EQ(crt::findclose(h), 0);
-  return names;
 }
 
 TEST_F(FilesTest, Searches) {

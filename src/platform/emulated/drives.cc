@@ -41,15 +41,24 @@ std::string DriveCRootResolved() {
   return root;
 }
 
-// Splits the part after "X:" into components, dropping empty ones.
+// Splits the part after "X:" into components, dropping empty ones. A trail
+// byte of a double-byte character may be 0x5C and is no separator then.
 void SplitComponents(std::string_view s, std::vector<std::string>* out) {
+  UINT acp = GetACP();
   size_t i = 0;
   while (i < s.size()) {
     while (i < s.size() && IsSeparator(s[i])) ++i;
     size_t start = i;
-    while (i < s.size() && !IsSeparator(s[i])) ++i;
+    while (i < s.size() && !IsSeparator(s[i])) {
+      if (IsDBCSLeadByteEx(acp, static_cast<BYTE>(s[i])) && i + 1 < s.size()) ++i;
+      ++i;
+    }
     if (i > start) out->emplace_back(s.substr(start, i - start));
   }
+}
+
+bool EndsInSeparator(std::string_view s) {
+  return !s.empty() && LastSeparator(s) == s.size() - 1;
 }
 
 // The DOS form of a host path.
@@ -131,6 +140,18 @@ std::string FindEntry(const std::string& dir, const std::string& name) {
 
 }  // namespace
 
+size_t LastSeparator(std::string_view s) {
+  UINT acp = GetACP();
+  size_t last = std::string_view::npos;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (IsSeparator(s[i]))
+      last = i;
+    else if (IsDBCSLeadByteEx(acp, static_cast<BYTE>(s[i])))
+      ++i;
+  }
+  return last;
+}
+
 bool NameEqualsNoCase(std::string_view a, std::string_view b) {
   return FoldedChars(a) == FoldedChars(b);
 }
@@ -184,7 +205,7 @@ DWORD FullDosPath(std::string_view path, std::string* full) {
 
   std::vector<std::string> given;
   SplitComponents(rest, &given);
-  bool trailingSep = !rest.empty() && IsSeparator(rest.back()) && !given.empty();
+  bool trailingSep = EndsInSeparator(rest) && !given.empty();
   for (size_t i = 0; i < given.size(); ++i) {
     std::string& c = given[i];
     if (c == ".") continue;
@@ -213,7 +234,7 @@ DWORD MapPath(std::string_view path, MappedPath* mapped) {
   if (path.empty()) return ERROR_PATH_NOT_FOUND;  // what the file calls say to ""
   DWORD err = FullDosPath(path, &mapped->dos);
   if (err != ERROR_SUCCESS) return err;
-  mapped->endsInSeparator = IsSeparator(path.back());
+  mapped->endsInSeparator = EndsInSeparator(path);
 
   std::string host;
   char drive = mapped->dos[0];
@@ -294,7 +315,7 @@ DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, L
   std::memcpy(lpBuffer, full.c_str(), full.size() + 1);
   if (lpFilePart) {
     // The last name, or none when the path ends in a separator.
-    size_t slash = full.rfind('\\');
+    size_t slash = emulated::LastSeparator(full);
     *lpFilePart = slash + 1 < full.size() ? lpBuffer + slash + 1 : nullptr;
   }
   return length;

@@ -41,6 +41,11 @@ inline DWORD NotFoundError(const MappedPath& mapped) {
   return mapped.parentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
 }
 
+// Position of the last '\\' or '/' of a DOS path that is a separator (not
+// the trail byte of a double-byte character of the machine's code page), or
+// npos.
+size_t LastSeparator(std::string_view dosPath);
+
 // Names compared as Windows compares file names here: ASCII letters without
 // regard to case, a double-byte character of the machine's code page as one
 // character whose trail byte never folds.

@@ -85,7 +85,7 @@ FILETIME ToFileTime(const struct timespec& ts) {
 // separator, or after "X:"), so that the mask is taken as given: path
 // normalisation would drop the trailing dot of "*.".
 size_t MaskStart(std::string_view pattern) {
-  size_t sep = pattern.find_last_of("\\/");
+  size_t sep = LastSeparator(pattern);
   if (sep != std::string_view::npos) return sep + 1;
   if (pattern.size() >= 2 && pattern[1] == ':') return 2;
   return 0;
@@ -214,8 +214,8 @@ BOOL MoveImpl(LPCSTR from, LPCSTR to, DWORD flags) {
     if (sameFile) {
       // The same file under another spelling: a change of letter case. The
       // drive map found the existing name; the new one is the name as given.
-      target =
-          dst.host.substr(0, dst.host.rfind('/') + 1) + dst.dos.substr(dst.dos.rfind('\\') + 1);
+      target = dst.host.substr(0, dst.host.rfind('/') + 1) +
+               dst.dos.substr(emulated::LastSeparator(dst.dos) + 1);
     }
     if (::rename(src.host.c_str(), target.c_str()) != 0)
       return Fail(emulated::Win32ErrorFromErrno(errno), FALSE);
