@@ -1,6 +1,7 @@
 // system() through the machine's command interpreter, GetVersion and the
 // broadcast log.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -111,6 +112,33 @@ TEST_F(ProcessTest, SystemFlushesWhatWasPrintedFirst) {
   ::close(saved);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(ReadHostFile(out), "before after");
+}
+
+// A child that is itself a run of the program must find the registry free:
+// the run's changes so far are committed before the child starts.
+TEST_F(ProcessTest, SystemCommitsTheRunsRegistryChangesFirst) {
+  ScopedVariable comspec("ComSpec", nullptr);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\QmProcessTest", 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const BYTE data[] = "v";
+  ASSERT_EQ(RegSetValueExA(key, "x", 0, REG_SZ, data, sizeof data), ERROR_SUCCESS);
+  RegCloseKey(key);
+
+  auto writeLockFree = [&] {
+    sqlite3* db = nullptr;
+    bool free = false;
+    if (sqlite3_open((prefix_.dir() + "/registry.db").c_str(), &db) == SQLITE_OK) {
+      sqlite3_busy_timeout(db, 0);
+      free = sqlite3_exec(db, "BEGIN IMMEDIATE; ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    sqlite3_close(db);
+    return free;
+  };
+  EXPECT_FALSE(writeLockFree());  // the run holds its transaction
+  EXPECT_EQ(crt::system("true"), 0);
+  EXPECT_TRUE(writeLockFree());
 }
 
 TEST(VersionTest, WordsOfEachWindows) {
