@@ -23,6 +23,7 @@ import shlex
 import shutil
 import subprocess
 import sys
+from concurrent.futures import ThreadPoolExecutor
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "wine"))
@@ -390,6 +391,9 @@ class Native:
         tool = self.reg_tool if verb == "query" else self.setup_tool
         return self._tool([tool, verb] + args)
 
+    def reg_many(self, calls):
+        return [self.reg(verb, args) for verb, args in calls]
+
     def clean_key(self, key):
         pass  # a fresh machine has no scenario keys
 
@@ -426,7 +430,7 @@ class Wine:
 
     def begin(self, case):
         self.case = case
-        self._restore_shared_keys()
+        self._restore_shared_keys(expander(case)[0]("{KEY}"))
 
     def end(self, passed):
         pass
@@ -442,19 +446,28 @@ class Wine:
     def reg(self, verb, args):
         return winerun.run_reg(self.prefix, self.bits, [verb] + args)
 
+    def reg_many(self, calls):
+        """Runs independent reg.exe calls at once: each Wine process costs
+        a few tenths of a second, mostly waiting."""
+        with ThreadPoolExecutor(max_workers=len(calls) or 1) as pool:
+            return list(pool.map(lambda c: self.reg(*c), calls))
+
     def clean_key(self, key):
-        self.reg("delete", [key, "/f"])
+        pass  # done by begin(), together with the shared keys
 
     def broadcast_log(self):
         return None  # a real machine's broadcast cannot be observed
 
-    def _restore_shared_keys(self):
+    def _restore_shared_keys(self, case_key):
         """Puts the environment keys back as the prefix had them after boot,
-        so that no case sees what an earlier one changed."""
+        so that no case sees what an earlier one changed, and removes the
+        case's own key (the other Windows build may have run the case)."""
+        calls = [("query", [key]) for key in SHARED_KEYS] + [("delete", [case_key, "/f"])]
+        shown_now = [r.stdout for r in self.reg_many(calls)[:len(SHARED_KEYS)]]
         for i, key in enumerate(SHARED_KEYS):
             saved = os.path.join(self.prefix, f"qm-e2e-baseline-{i}.reg")
             shown = os.path.join(self.prefix, f"qm-e2e-baseline-{i}.txt")
-            now = self.reg("query", [key]).stdout
+            now = shown_now[i]
             if not os.path.exists(saved):
                 # The first case of the run records the prefix's own state.
                 r = self.reg("export", [key, winerun_dos(self.prefix, saved), "/y"])
@@ -538,10 +551,13 @@ def run_case(case, backend, testdata):
         if failures and r.stderr:
             failures.append(f"{what}: standard error:\n{show(r.stderr)}")
 
+    queries = [("query", [expand(a) for a in payload])
+               for kind, payload, _, _ in case.checks if kind in ("reg-query", "reg-missing")]
+    answers = iter(backend.reg_many(queries))
     for kind, payload, extra, n in case.checks:
         if kind in ("reg-query", "reg-missing"):
             args = [expand(a) for a in payload]
-            r = backend.reg("query", args)
+            r = next(answers)
             text = r.stdout.decode("utf-8", "replace")
             if kind == "reg-missing":
                 if r.returncode == 0:

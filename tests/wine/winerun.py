@@ -58,6 +58,11 @@ def wine_env(prefix, extra=None, base=None):
     })
     env.pop("DISPLAY", None)
     env.pop("WAYLAND_DISPLAY", None)
+    # Wine takes the ANSI code page of its programs from the Unix locale: pin
+    # it, so that the results do not depend on the machine that runs them.
+    for name in [k for k in env if k.startswith("LC_")]:
+        del env[name]
+    env["LANG"] = "C.UTF-8"
     if extra:
         env.update(extra)
     return env

@@ -1,0 +1,166 @@
+#!/usr/bin/env python3
+"""Tests of the scenario runner itself: that it parses what README.md says,
+and that a wrong expectation really fails a case (a harness that cannot fail
+proves nothing).
+
+    runner_test.py BIN_DIR     (the native build: regconform, quillmark-reg,
+                                qmreg-setup)
+"""
+
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import run_scenario as rs  # noqa: E402
+
+BIN_DIR = None
+
+
+class Parsing(unittest.TestCase):
+    def parse_text(self, text):
+        with tempfile.NamedTemporaryFile("w", suffix=".scn", delete=False) as f:
+            f.write(text)
+        try:
+            return rs.parse(f.name)
+        finally:
+            os.unlink(f.name)
+
+    def test_malformed_files_are_refused(self):
+        cases = [
+            ("directive before the first case", "args: -help\n"),
+            ("unknown directive", "case: a\nexpect: 1\n"),
+            ("reg-out without reg-query", "case: a\nreg-out: x\n"),
+            ("stdout before args", "case: a\nstdout: x\n"),
+            ("bad case name", "case: a b\n"),
+            ("unknown backend", "backends: native wine\ncase: a\n"),
+            ("unknown program", "case: a\nprogram: cmd\n"),
+            ("no case at all", "# nothing\n"),
+            ("two cases with one name", "case: a\ncase: A\n"),
+            ("file-content without ::", "case: a\nfile-content: C:\\x\n"),
+        ]
+        for what, text in cases:
+            with self.subTest(what):
+                with self.assertRaises(rs.ScenarioError):
+                    self.parse_text(text)
+
+    def test_steps_and_expectations(self):
+        cases = self.parse_text(
+            "backends: native x64\n"
+            "case: one\n"
+            "args:\n"
+            "stdout: a line\n"
+            "stdout-esc: \\tx\\n\n"
+            "exit: 3\n"
+            "args: -x \"two words\" C:\\dir\n"
+            "arg:  spaced \n"
+            "arg: \n"
+            "stdout-any\n"
+            "case: two\n"
+            "backends: native\n")
+        one, two = cases
+        self.assertTrue(one.name.endswith(".one"), one.name)
+        self.assertEqual(one.backends, ["native", "x64"])
+        self.assertEqual(two.backends, ["native"])
+        self.assertEqual(len(one.steps), 2)
+        self.assertEqual(one.steps[0].args, [])
+        self.assertEqual(one.steps[0].stdout, b"a line\n\tx\n")
+        self.assertEqual(one.steps[0].exit, 3)
+        self.assertEqual(one.steps[1].args, ["-x", "two words", "C:\\dir", " spaced ", ""])
+        self.assertTrue(one.steps[1].stdout_any)
+        self.assertEqual(one.steps[1].exit, 0)
+
+    def test_unescape(self):
+        table = [
+            ("\\t\\n\\r", b"\t\n\r"),
+            ("C:\\e2e\\x", b"C:\\e2e\\x"),  # unknown escapes stay
+            ("C:\\\\new", b"C:\\new"),
+            ("\\x41\\x4a", b"AJ"),
+            ("\\xZZ", b"\\xZZ"),
+            ("\\0", b"\0"),
+            ("\\\"q\\\"", b'"q"'),
+            ("end\\", b"end\\"),
+        ]
+        for text, want in table:
+            with self.subTest(text):
+                self.assertEqual(rs.unescape(text), want)
+
+    def test_split_args(self):
+        table = [
+            ("a b", ["a", "b"]),
+            ('"C:\\Program Files\\x" y', ["C:\\Program Files\\x", "y"]),
+            ("C:\\a\\b", ["C:\\a\\b"]),
+            ("'single quoted' x", ["single quoted", "x"]),
+            ("", []),
+        ]
+        for text, want in table:
+            with self.subTest(text):
+                self.assertEqual(rs.split_args(text), want)
+
+    def test_reg_blocks(self):
+        wine = "\r\nHKEY_X\\k\r\n    b    REG_SZ    2\r\n    a    REG_SZ    1\r\n\r\n"
+        same_other_order = "HKEY_X\\k\n    a    REG_SZ    1\n    b    REG_SZ    2\n"
+        self.assertEqual(rs.reg_blocks(wine), rs.reg_blocks(same_other_order))
+        for changed in ["HKEY_X\\k\n    a    REG_SZ    1\n",
+                        "HKEY_X\\k\n    a    REG_SZ    1\n    b    REG_SZ    3\n",
+                        "HKEY_X\\K2\n    a    REG_SZ    1\n    b    REG_SZ    2\n"]:
+            with self.subTest(changed):
+                self.assertNotEqual(rs.reg_blocks(wine), rs.reg_blocks(changed))
+
+
+class Running(unittest.TestCase):
+    """Scenarios against the native conformance program and registry tools."""
+
+    def setUp(self):
+        if not os.environ.get("QM_BIN_DIR"):
+            self.skipTest("needs the native build (runner_test.py BIN_DIR)")
+
+    def run_text(self, text):
+        with tempfile.TemporaryDirectory() as work:
+            path = os.path.join(work, "t.scn")
+            with open(path, "w") as f:
+                f.write(text)
+            r = subprocess.run([sys.executable, os.path.join(HERE, "run_scenario.py"),
+                                "--backend", "native", "--bin-dir", os.environ["QM_BIN_DIR"],
+                                "--work", os.path.join(work, "w"), path],
+                               capture_output=True, text=True)
+            return r.returncode, r.stdout
+
+    GOOD = ("case: c\nprogram: regconform\nreg-add: {KEY} /v V /d x\n"
+            "args: --key Software\\QuillmarkE2E\\{CASE}\\k close-null\n")
+
+    def test_a_correct_scenario_passes(self):
+        code, out = self.run_text(self.GOOD + "stdout: close-null: 6\n"
+                                  "reg-query: {KEY} /v V\nreg-out: {KEY}\nreg-out:     V    REG_SZ    x\n")
+        self.assertEqual(code, 0, out)
+
+    def test_each_wrong_expectation_fails(self):
+        wrong = [
+            ("stdout", "stdout: close-null: 5\n"),
+            ("missing stdout", ""),
+            ("exit code", "stdout: close-null: 6\nexit: 1\n"),
+            ("value data", "stdout-any\nreg-query: {KEY} /v V\nreg-out: {KEY}\n"
+                           "reg-out:     V    REG_SZ    y\n"),
+            ("value present", "stdout-any\nreg-missing: {KEY} /v V\n"),
+            ("key absent", "stdout-any\nreg-query: {KEY}\\none\nreg-out: {KEY}\\none\n"),
+            ("file", "stdout-any\nfile-exists: {DIR}\\nothing.txt\n"),
+            ("broadcast", "stdout-any\nbroadcast: WM_SETTINGCHANGE Environment\n"),
+        ]
+        for what, tail in wrong:
+            with self.subTest(what):
+                code, out = self.run_text(self.GOOD + tail)
+                self.assertEqual(code, 1, out)
+                self.assertIn("FAIL", out)
+
+    def test_cases_for_other_backends_only_are_skipped(self):
+        code, out = self.run_text("case: c\nbackends: x86 x64\nargs:\n")
+        self.assertEqual(code, 77, out)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) > 1 and not sys.argv[1].startswith("-"):
+        os.environ["QM_BIN_DIR"] = sys.argv.pop(1)
+    unittest.main()
