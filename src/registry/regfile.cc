@@ -464,6 +464,14 @@ int ParseHexBytes(std::string& out, std::string_view text, RegLineSource& source
 int WideTextToAnsi(std::string& out, std::u16string_view wide) {
   size_t end = wide.find(u'\0');
   if (end != std::u16string_view::npos) wide = wide.substr(0, end);
+  // Nearly every line of a real file is ASCII, which every code page the
+  // program knows keeps as it is; only other text needs the conversion.
+  if (std::all_of(wide.begin(), wide.end(), [](char16_t c) { return c < 0x80; })) {
+    out.resize(wide.size());
+    std::transform(wide.begin(), wide.end(), out.begin(),
+                   [](char16_t c) { return static_cast<char>(c); });
+    return 0;
+  }
   std::optional<std::string> converted = text::WideToCodePage(wide);
   if (!converted) return 1;
   out = std::move(*converted);
