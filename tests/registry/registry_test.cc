@@ -228,6 +228,16 @@ TEST_F(RegistryTest, AKeyWithoutASubkeyTextIsNeverDeleted) {
   EXPECT_EQ(DeleteRegistryKey(HKEY_CURRENT_USER, "\\\\"), 2);
   EXPECT_EQ(DeleteRegistryPathKey("HKEY_CLASSES_ROOT\\\\"), 2);
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Environment"));
+
+  // The emulated machine itself refuses to wipe a root, but Windows does not:
+  // the recursive delete must not even be asked. A fault armed for it is
+  // still there afterwards, for the first delete that does ask.
+  ASSERT_EQ(CreateRegistryPathKey("HKEY_CURRENT_USER\\Software\\Armed"), 0);
+  emulated::InjectRegistryFault("SHDeleteKeyA", ERROR_ACCESS_DENIED, 1);
+  EXPECT_EQ(DeleteRegistryPathKey("HKEY_CURRENT_USER\\"), 2);
+  EXPECT_EQ(DeleteRegistryPathKey("HKEY_CLASSES_ROOT\\\\"), 2);
+  EXPECT_EQ(DeleteRegistryPathKey("HKEY_CURRENT_USER\\Software\\Armed"), 2);
+  EXPECT_EQ(DeleteRegistryPathKey("HKEY_CURRENT_USER\\Software\\Armed"), 0);
 }
 
 TEST_F(RegistryTest, DeletingAKeyRemovesItsWholeTreeAndNothingBeside) {
