@@ -291,6 +291,7 @@ LONG RegistryStore::Begin() {
   // that each read and then write cannot interleave and lose an update.
   if (LONG err = Exec("BEGIN IMMEDIATE")) return err;
   inTransaction_ = true;
+  touched_.clear();
   if (!schemaChecked_) {
     if (LONG err = EnsureSchema()) {
       Rollback();
@@ -328,6 +329,7 @@ LONG RegistryStore::SavepointBegin() {
 
 LONG RegistryStore::SavepointEnd(LONG status) {
   if (status == ERROR_SUCCESS) return Exec("RELEASE call");
+  touched_.clear();  // the rollback may undo write times set inside the call
   if (!sqlite3_get_autocommit(db_)) {
     sqlite3_exec(db_, "ROLLBACK TO call", nullptr, nullptr, nullptr);
     sqlite3_exec(db_, "RELEASE call", nullptr, nullptr, nullptr);
@@ -529,6 +531,10 @@ LONG RegistryStore::DeleteTree(KeyId id) {
 }
 
 LONG RegistryStore::Touch(KeyId id) {
+  // A key's last-write time is that of the run's first change to it: runs
+  // are short, and one update per key instead of per value halves the cost
+  // of a large import.
+  if (!touched_.insert(id).second) return ERROR_SUCCESS;
   LONG status;
   sqlite3_stmt* s = Prepare(kTouchKey, &status);
   if (!s) return status;
@@ -536,7 +542,11 @@ LONG RegistryStore::Touch(KeyId id) {
   sqlite3_bind_int64(s, 1, id);
   sqlite3_bind_int64(s, 2, FileTimeNow());
   int rc = sqlite3_step(s);
-  return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
+  if (rc != SQLITE_DONE) {
+    touched_.erase(id);
+    return Fail(rc);
+  }
+  return ERROR_SUCCESS;
 }
 
 // ---- Values ----------------------------------------------------------------

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/emulated/win32_emulated.h"
@@ -162,6 +163,7 @@ class RegistryStore {
   LeadBytes lead_;
   bool inTransaction_ = false;
   bool schemaChecked_ = false;
+  std::unordered_set<KeyId> touched_;  // keys whose write time this run has set
 };
 
 // Maps an SQLite result to the Win32 error the registry calls return.
