@@ -371,6 +371,22 @@ TEST_F(LatestSubkeyTest, ByteOrderAndVersionOrderPickTheirOwnLatest) {
   }
 }
 
+TEST_F(LatestSubkeyTest, AnEnumerationErrorSkipsOneNameOrEndsTheSearch) {
+  Add(kPath, "10", "ten");
+  Add(kPath, "9", "nine");
+  std::string out;
+  std::string latest;
+  // A name that does not fit brings nothing; the search goes on ("10" is
+  // listed first and would otherwise win in version order).
+  emulated::InjectRegistryFault("RegEnumKeyExA", ERROR_MORE_DATA, 1);
+  EXPECT_EQ(ReadLatestSubkeyValue(out, latest, kPath, "Home", SubkeyOrder::Version), 0);
+  EXPECT_EQ(latest, "9");
+  // An error that every further index would repeat ends the search at once
+  // instead of asking forever.
+  emulated::InjectRegistryFault("RegEnumKeyExA", ERROR_KEY_DELETED, 1000000);
+  EXPECT_EQ(ReadLatestSubkeyValue(out, latest, kPath, "Home", SubkeyOrder::Version), 12);
+}
+
 TEST_F(LatestSubkeyTest, ReportsEachWayOfNotFindingAValue) {
   std::string out = "untouched";
   std::string latest = "untouched";
