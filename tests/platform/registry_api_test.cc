@@ -210,6 +210,9 @@ TEST_F(RegistryApiTest, OutHandlesOnFailure) {
   EXPECT_EQ(RegOpenKeyExA(nullptr, "", 0, KEY_READ, &key), ERROR_INVALID_HANDLE);
   EXPECT_EQ(key, kBogus);
   EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "x", 0, KEY_READ, nullptr), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegCreateKeyExA(nullptr, "x", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_INVALID_HANDLE);
+  EXPECT_EQ(key, kBogus);
   EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "x", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, nullptr,
                             nullptr),
             ERROR_BADKEY);

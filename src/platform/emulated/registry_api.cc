@@ -367,11 +367,16 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
                      PHKEY phkResult, LPDWORD lpdwDisposition) {
   if (!phkResult) return ERROR_BADKEY;
   if (Reserved != 0) return ERROR_INVALID_PARAMETER;
-  *phkResult = nullptr;
-  if (LONG fault = TakeInjectedFault("RegCreateKeyExA")) return fault;
+  if (LONG fault = TakeInjectedFault("RegCreateKeyExA")) {
+    *phkResult = nullptr;
+    return fault;
+  }
   Base base;
+  if (LONG err = Identify(hKey, &base)) return err;  // *phkResult untouched
+  *phkResult = nullptr;
   RegistryStore* store = nullptr;
-  if (LONG err = Resolve(hKey, &store, &base)) return err;
+  if (LONG err = AcquireRegistry(&store)) return err;
+  if (LONG err = Locate(store, &base)) return err;
   std::vector<std::string_view> parts;
   if (LONG err = SplitSubkey(store->lead(), lpSubKey, base.predefined == kClassesRoot, &parts))
     return err;
