@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -479,27 +481,20 @@ TEST(FindOnSearchPath, CurrentDirectoryFirstByItsFullPath) {
 }
 
 // A double-byte character whose trail byte is 0x5C does not end a directory
-// with a backslash: the separator is still added.
+// with a backslash: the separator is still added. (The machine's code page,
+// 936 as the program's default locale, takes "\xA5\x5C" as one character.)
 TEST(FindOnSearchPath, TrailByteIsNoSeparator) {
-  const struct {
-    const char* locale;
-    std::string expected;
-  } cases[] = {
-      {"chinese-traditional", "C:\\\xA5\\\\tool.exe"},  // Big5 \xA5\x5C, then a backslash
-      {"C", "C:\\\xA5\\tool.exe"},                      // the 0x5C is a backslash
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.locale);
-    qmtest::TempPrefix prefix;
-    prefix.WriteFile("C:\\\xA5\\tool.exe", "");
-    prefix.ChangeDir("C:\\");
-    ScopedVariable list("QMTOOLPATH", "C:\\\xA5\\");
-    ASSERT_TRUE(text::SetLocale(c.locale));
-    std::string out;
-    qm::FindOnSearchPath(out, "tool.exe", "QMTOOLPATH");
-    text::SetLocale("C");
-    EXPECT_EQ(out, c.expected);
-  }
+  qmtest::TempPrefix prefix;
+  const std::string dir = prefix.driveC() + "/\xA5\\";
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir + "/tool.exe") << "MZ";
+  prefix.ChangeDir("C:\\");
+  ScopedVariable list("QMTOOLPATH", "C:\\\xA5\\");
+  ASSERT_TRUE(text::SetLocale("chinese-simplified"));
+  std::string out;
+  qm::FindOnSearchPath(out, "tool.exe", "QMTOOLPATH");
+  text::SetLocale("C");
+  EXPECT_EQ(out, "C:\\\xA5\\\\tool.exe");
 }
 
 TEST(DetectWinEdt, UserFirstThenMachine) {
