@@ -183,4 +183,20 @@ TEST_F(RegistryStoreTest, ChangesSurviveTheEndOfARunAndAResetCommits) {
   RegCloseKey(key);
 }
 
+TEST_F(RegistryStoreTest, ARelativePrefixStaysWhereTheRunStarted) {
+  fs::create_directories(temp_.dir() + "/start/elsewhere");
+  ASSERT_EQ(::chdir((temp_.dir() + "/start").c_str()), 0);
+  ::setenv("QUILLMARK_PREFIX", "rel", 1);
+  emulated::ResetMachine();
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Here", &key), ERROR_SUCCESS);
+  RegCloseKey(key);
+  ASSERT_EQ(::chdir("elsewhere"), 0);
+  EXPECT_EQ(emulated::PrefixDirectory(), fs::canonical(temp_.dir()).string() + "/start/rel");
+  ASSERT_EQ(emulated::FinishRun(), ERROR_SUCCESS);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Here", 0, KEY_READ, &key), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_FALSE(fs::exists(temp_.dir() + "/start/elsewhere/rel"));
+}
+
 }  // namespace

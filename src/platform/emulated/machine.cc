@@ -78,6 +78,13 @@ LONG MakePrefix(const std::string& dir) {
 LONG EnsurePrefix(Machine& m) {
   if (!m.prefix.empty()) return ERROR_SUCCESS;
   std::string dir = PrefixFromEnvironment();
+  // A relative prefix is taken from where the run started: the program may
+  // change its current directory later, the machine stays where it is.
+  if (dir.empty() || dir[0] != '/') {
+    char cwd[4096];
+    if (!::getcwd(cwd, sizeof cwd)) return m.prefixError = ERROR_PATH_NOT_FOUND;
+    dir = std::string(cwd) + "/" + dir;
+  }
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   if (LONG err = MakePrefix(dir)) {
     m.prefixError = err;

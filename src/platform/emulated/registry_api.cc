@@ -74,6 +74,13 @@ struct Base {
   std::size_t depth = 0;
 };
 
+// Levels of a fixed path below HKEY_LOCAL_MACHINE.
+constexpr std::size_t PathDepth(std::string_view path) {
+  std::size_t depth = 1;
+  for (char c : path) depth += c == '\\' ? 1 : 0;
+  return depth;
+}
+
 std::uint32_t PredefinedOf(HKEY h) {
   auto low = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(h));
   return low >= kPredefinedFirst && low <= kDynData ? low : 0;
@@ -96,10 +103,10 @@ LONG Identify(HKEY h, Base* base) {
         base->id = kUsersId;
         return ERROR_SUCCESS;
       case kClassesRoot:
-        base->depth = 2;
+        base->depth = PathDepth(kClassesRootPath);
         return ERROR_SUCCESS;
       case kCurrentConfig:
-        base->depth = 5;
+        base->depth = PathDepth(kCurrentConfigPath);
         return ERROR_SUCCESS;
       case kDynData:
         if (!IsWindows9x()) return ERROR_INVALID_HANDLE;
