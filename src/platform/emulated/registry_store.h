@@ -126,8 +126,6 @@ class RegistryStore {
   LONG ListValues(KeyId key, std::vector<ValueEntry>* out);
   LONG Counts(KeyId key, KeyCounts* out);
 
-  // Runs a statement that returns one text row (tests: PRAGMA integrity_check).
-  LONG QueryText(const char* sql, std::string* out);
 
  private:
   enum Statement {
@@ -153,6 +151,8 @@ class RegistryStore {
   sqlite3_stmt* Prepare(Statement which, LONG* status);
   LONG Exec(const char* sql);
   LONG SetWalMode();
+  // The first column of the first row of a statement, as text.
+  LONG QueryText(const char* sql, std::string* out);
   LONG Fail(int rc);
   LONG Touch(KeyId id);
   LONG EnsureSchema();
