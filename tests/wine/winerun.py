@@ -112,7 +112,10 @@ def start(prefix):
     os.makedirs(prefix)
     env = wine_env(prefix)
     t0 = time.monotonic()
-    subprocess.run([WINESERVER, f"-p{SERVER_LINGER_SECONDS}"], env=env, cwd=prefix, check=True)
+    # The server outlives this process: it must not hold on to our output,
+    # or whoever reads it (ctest) would wait for the server to end.
+    subprocess.run([WINESERVER, f"-p{SERVER_LINGER_SECONDS}"], env=env, cwd=prefix, check=True,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     boot = _run([WINE64, "wineboot", "--init"], env=env, timeout=300)
     if boot.returncode != 0:
         sys.stderr.write(boot.stderr.decode(errors="replace"))
