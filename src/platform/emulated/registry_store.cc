@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <iterator>
 #include <thread>
 
 #include "platform/emulated/win32_emulated.h"
@@ -64,20 +65,20 @@ const char* const kStatementText[] = {
     // kDeleteKeyRow
     "DELETE FROM keys WHERE id = ?1",
     // kDeleteTreeValues
-    "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL"
-    " SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id)"
-    " DELETE FROM vals WHERE key IN tree",
+    ("WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL"
+     " SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id)"
+     " DELETE FROM vals WHERE key IN tree"),
     // kDeleteTreeKeys
-    "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL"
-    " SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id)"
-    " DELETE FROM keys WHERE id IN tree",
+    ("WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL"
+     " SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id)"
+     " DELETE FROM keys WHERE id IN tree"),
     // kTouchKey
     "UPDATE keys SET written = ?2 WHERE id = ?1",
     // kGetValue
     "SELECT type, data FROM vals WHERE key = ?1 AND fold = ?2",
     // kSetValue: an existing value keeps its place (and its name's case).
-    "INSERT INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5)"
-    " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data",
+    ("INSERT INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5)"
+     " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data"),
     // kDeleteValue
     "DELETE FROM vals WHERE key = ?1 AND fold = ?2",
     // kListValues
@@ -87,7 +88,6 @@ const char* const kStatementText[] = {
     // kValueCounts
     "SELECT count(*), max(length(name)), max(length(data)) FROM vals WHERE key = ?1",
 };
-static_assert(sizeof kStatementText / sizeof kStatementText[0] == 16);
 
 // Binds a byte string as a blob; an empty one must still be a blob, not NULL.
 void BindBytes(sqlite3_stmt* s, int index, std::string_view bytes) {
@@ -386,6 +386,7 @@ LONG RegistryStore::Seed() {
 }
 
 sqlite3_stmt* RegistryStore::Prepare(Statement which, LONG* status) {
+  static_assert(std::size(kStatementText) == kStatementCount);
   sqlite3_stmt*& s = statements_[which];
   if (!s) {
     int rc =

@@ -126,7 +126,6 @@ class RegistryStore {
   LONG ListValues(KeyId key, std::vector<ValueEntry>* out);
   LONG Counts(KeyId key, KeyCounts* out);
 
-
  private:
   enum Statement {
     kFindKey,
