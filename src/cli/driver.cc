@@ -170,7 +170,8 @@ OptionRun::Next OptionRun::Option(const std::string& lower) {
       if (lower == "-md5") {
         // Without a file nothing is stamped: that is a failure to report,
         // not a success.
-        if (WordsLeft() < 1) return Finish(1, 0);
+        constexpr int kNothingStamped = 1;
+        if (WordsLeft() < 1) return Finish(kNothingStamped, 0);
         return Finish(ops_.recordFileDigest(Word(1)), 1);
       }
       return MiKTeXOption();
