@@ -86,9 +86,12 @@ int AddGhostscriptToPath(EnvScope scope, PathPlacement placement) {
   if (!found.empty()) return 0;
   // The same Ghostscript that -gswin32c reports, or none: a library path that
   // does not fit a directory text counts as no registration, rather than an
-  // older family being added in its place.
+  // older family being added in its place. So does a directory holding a
+  // ';': Path would take it for several directories and gain the wrong ones.
   std::string directory = ReadGhostscriptLibrary();
-  if (directory.size() > kMaxRootLength || !CutToDirectory(directory)) return 2;
+  if (directory.size() > kMaxRootLength || !CutToDirectory(directory) ||
+      directory.find(';') != std::string::npos)
+    return 2;
   return AddPathToEnvironment(directory, "Path", scope, placement);
 }
 
