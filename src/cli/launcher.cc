@@ -26,6 +26,22 @@ bool IsAnchored(std::string_view path) {
   return path.size() >= 3 && path[1] == ':' && path[2] == '\\';
 }
 
+// Characters that the command interpreter acts on outside quotes.
+constexpr std::string_view kInterpreterSpecials = "&<>()@^|";
+
+// The command line that runs `file` and nothing else. Unquoted,
+// C:\Program Files\x\setup.bat would make the interpreter run C:\Program
+// with the rest as arguments, and C:\R&D\setup.bat would run C:\R and then
+// D\setup.bat. cmd /c keeps a quoted name as it is only when nothing
+// between the quotes is one of its special characters; otherwise it drops
+// the first and the last quote of the line, so such a name gets a second
+// pair for it to drop (C:\Program Files (x86)\... is the common case).
+std::string InterpreterCommand(const std::string& file) {
+  if (file.find_first_of(kInterpreterSpecials) != std::string::npos) return "\"\"" + file + "\"\"";
+  if (HasSpace(file)) return "\"" + file + "\"";
+  return file;
+}
+
 std::string DirectoryOfFile(std::string_view file) {
   std::string dir(file);
   ParentDirectory(dir);
@@ -54,9 +70,7 @@ void RunProgram(std::string_view file, std::string_view directory) {
     }
   }
 
-  // Unquoted, "C:\Program Files\x\setup.bat" would make the interpreter run
-  // C:\Program with the rest as arguments.
-  const std::string command = HasSpace(target) ? "\"" + target + "\"" : target;
+  const std::string command = InterpreterCommand(target);
   // The program's own failure is its own to report; the file goes either way.
   crt::system(command.c_str());
   crt::unlink(target.c_str());

@@ -32,10 +32,11 @@ class LauncherTest : public ::testing::Test {
   LauncherTest() {
     log_ = prefix_.dir() + "/interpreter.log";
     const std::string script = prefix_.dir() + "/interpreter.sh";
-    // The command line without its enclosing quotes names the file, as it
-    // does for cmd.exe; C: is the prefix's drive_c.
+    // The command line without its enclosing quotes (one pair, or two when
+    // the name needs them) names the file, as it does for cmd.exe; C: is the
+    // prefix's drive_c.
     std::ofstream(script) << R"sh(#!/bin/sh
-file=$(printf '%s' "$2" | sed -e 's/^"\(.*\)"$/\1/' -e 's|^[Cc]:|)sh"
+file=$(printf '%s' "$2" | sed -e 's/^"\(.*\)"$/\1/' -e 's/^"\(.*\)"$/\1/' -e 's|^[Cc]:|)sh"
                           << prefix_.driveC() << R"sh(|' -e 's|\\|/|g')
 if [ -e "$file" ]; then there=yes; else there=no; fi
 printf '%s\n%s\n%s\n%s\n' "$1" "$2" "$(pwd -P)" "$there" >> ')sh"
@@ -91,6 +92,11 @@ TEST_F(LauncherTest, RunsTheFileInItsDirectoryThenDeletesIt) {
       {"C:\\Program Files\\x\\setup.bat", "", "C:\\Program Files\\x\\setup.bat",
        "C:\\Program Files\\x", "\"C:\\Program Files\\x\\setup.bat\""},
       {"my setup.bat", "C:\\work", "C:\\work\\my setup.bat", "C:\\work", "\"my setup.bat\""},
+      // Special characters of the interpreter: a second pair of quotes, for
+      // cmd.exe to drop, keeps the name whole.
+      {"C:\\Program Files (x86)\\x\\go.bat", "", "C:\\Program Files (x86)\\x\\go.bat",
+       "C:\\Program Files (x86)\\x", "\"\"C:\\Program Files (x86)\\x\\go.bat\"\""},
+      {"C:\\R&D\\go.bat", "", "C:\\R&D\\go.bat", "C:\\R&D", "\"\"C:\\R&D\\go.bat\"\""},
       // Relative with a directory: run inside sub by its own name.
       {"sub\\go.bat", "", "C:\\base\\sub\\go.bat", "C:\\base\\sub", "go.bat"},
       {"..\\up\\go.bat", "", "C:\\up\\go.bat", "C:\\up", "go.bat"},
