@@ -30,6 +30,8 @@ struct PathMatch {
 int AddPathToEnvironment(std::string_view paths, std::string_view name, EnvScope scope,
                          PathPlacement placement);
 int RemovePathFromEnvironment(std::string_view paths, std::string_view name, EnvScope scope);
+// The registry-value forms fail with 1, writing nothing, also for a value
+// that is not one text (a number, binary data, a multi-string).
 int AddPathToRegistryValue(std::string_view paths, std::string_view keyPath,
                            std::string_view valueName, PathPlacement placement);
 int RemovePathFromRegistryValue(std::string_view paths, std::string_view keyPath,
@@ -53,6 +55,7 @@ bool ResolvePath(std::string& path);
 void TrimPathEnd(std::string& text);
 void ParentDirectory(std::string& text);
 void AppendPathComponent(std::string& dir, std::string_view part);
+// A drive root and a pattern (with * or ?) are not existing directories.
 bool IsExistingDirectory(const std::string& path);
 
 }  // namespace qm
