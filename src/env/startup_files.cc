@@ -2,7 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "platform/crt.h"
@@ -102,7 +102,7 @@ int ReadAutoexec(const std::string& path, const SetLineForms* forms, std::string
   try {
     kept.clear();
     kept.reserve(static_cast<size_t>(size) + 1);
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception&) {  // no memory, or more than a string can hold
     std::fclose(file);
     return 6;
   }
