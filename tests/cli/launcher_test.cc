@@ -103,6 +103,8 @@ TEST_F(LauncherTest, RunsTheFileInItsDirectoryThenDeletesIt) {
       // Without a backslash the file's directory is the current one.
       {"here.bat", "", "C:\\base\\here.bat", "C:\\base", "here.bat"},
       {"C:\\base\\..\\up\\a.bat", "", "C:\\up\\a.bat", "C:\\up", "C:\\base\\..\\up\\a.bat"},
+      // In a drive's root the directory is "C:", drive C's current directory.
+      {"C:\\root.bat", "", "C:\\root.bat", "C:\\base", "C:\\root.bat"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(std::string(c.file) + " | " + c.directory);
