@@ -441,7 +441,8 @@ class Wine:
     def run(self, program, args, cwd_host, env):
         extra = dict(env)
         return winerun.run_exe(self.prefix, self.programs[program], args, cwd=cwd_host,
-                               env_extra=extra, timeout=RUN_TIMEOUT_SECONDS)
+                               env_extra=extra, base_env=winerun.minimal_host_env(),
+                               timeout=RUN_TIMEOUT_SECONDS)
 
     def reg(self, verb, args):
         return winerun.run_reg(self.prefix, self.bits, [verb] + args)

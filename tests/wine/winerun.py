@@ -47,6 +47,17 @@ def available():
     return all(os.access(p, os.X_OK) for p in (WINE32, WINE64, WINESERVER))
 
 
+def minimal_host_env():
+    """The few host variables a Wine process needs, for runs whose result
+    must not depend on the environment of whoever runs the tests (Wine hands
+    every host variable on to the Windows program)."""
+    env = {"PATH": "/usr/local/bin:/usr/bin:/bin"}
+    for name in ("HOME", "USER", "LOGNAME", "TMPDIR"):
+        if name in os.environ:
+            env[name] = os.environ[name]
+    return env
+
+
 def wine_env(prefix, extra=None, base=None):
     """The environment a Wine process gets: quiet, non-interactive, `prefix`."""
     env = dict(os.environ if base is None else base)
