@@ -18,6 +18,12 @@
 // - a success of SetEnvironmentSize changes only the first line, into the
 //   SHELL line with the new size, and keeps every other byte;
 // - an operation that nothing stands in the way of succeeds.
+//
+// Known fault, found by this target: SetEnvironmentSize cuts the first line
+// of CONFIG.SYS at its first CR, so a CR inside that line (one not followed
+// by LF) loses the rest of the line. With QM_FUZZ_TOLERATE=config-cr in the
+// environment the check expects that cut, so that a long run can look for
+// anything else; without it the check stands.
 #include <strings.h>
 
 #include <algorithm>
@@ -113,6 +119,11 @@ std::string WithoutSetLines(const std::string& text, const Forms& f) {
 // CONFIG.SYS after the environment size was set, as nothing-lost asks: the
 // first line (without its line end) either gets the switch or follows a new
 // SHELL line; every later byte stays.
+bool Tolerated(const char* fault) {
+  const char* list = std::getenv("QM_FUZZ_TOLERATE");
+  return list != nullptr && std::strstr(list, fault) != nullptr;
+}
+
 std::string ExpectedConfig(const std::string& old, int size) {
   const std::string sz = std::to_string(size);
   if (old.empty()) return std::string("SHELL=") + kComSpec + " /E:" + sz + " /P\r\n";
@@ -121,6 +132,8 @@ std::string ExpectedConfig(const std::string& old, int size) {
   std::string first = old.substr(0, firstLength);
   if (!first.empty() && first.back() == '\n') first.pop_back();
   if (!first.empty() && first.back() == '\r') first.pop_back();
+  static const bool cutAtCr = Tolerated("config-cr");
+  if (cutAtCr) first = first.substr(0, first.find('\r'));
   std::string lower = first;
   for (char& c : lower)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
