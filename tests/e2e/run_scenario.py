@@ -331,6 +331,116 @@ def dos_to_host(drive_c, dos_path, create_parents=False):
 
 
 # ---------------------------------------------------------------------------
+# Registry setup
+
+
+def setup_one_by_one(backend, steps):
+    """reg add / reg delete, one process each. Deleting what is not there is
+    no error: a case says what must not be there, whatever ran before it."""
+    for verb, args in steps:
+        args = list(args)
+        if "/f" not in (a.lower() for a in args):
+            args.append("/f")
+        r = backend.reg(verb, args)
+        if r.returncode == 0:
+            continue
+        if verb == "delete" and "/va" not in (a.lower() for a in args):
+            target = [a for a in args if a.lower() != "/f"]
+            if backend.reg("query", target).returncode != 0:
+                continue
+        raise RuntimeError(f"setup 'reg {verb} {' '.join(args)}' failed "
+                           f"({r.returncode}):\n{show(r.stdout + r.stderr)}")
+
+
+def reg_add_options(args):
+    """reg add's arguments as a dict, or None when they are not understood."""
+    opts = {"key": args[0] if args else None, "type": "REG_SZ", "sep": "\\0"}
+    i = 1
+    while i < len(args):
+        a = args[i].lower()
+        if a == "/f":
+            i += 1
+        elif a == "/ve":
+            opts["name"] = ""
+            i += 1
+        elif a in ("/v", "/t", "/s", "/d") and i + 1 < len(args):
+            opts[{"/v": "name", "/t": "type", "/s": "sep", "/d": "data"}[a]] = args[i + 1]
+            i += 2
+        else:
+            return None
+    return opts if opts["key"] else None
+
+
+def reg_text(value):
+    return value.replace("\\", "\\\\").replace('"', '\\"')
+
+
+def reg_hex(data):
+    return ",".join(f"{b:02x}" for b in data)
+
+
+def reg_file_lines(steps):
+    """The setup as the lines of one REGEDIT4 file, in the same order, or
+    None when a step has no exact .reg form (then reg.exe runs each)."""
+    lines = ["REGEDIT4", ""]
+    for verb, args in steps:
+        if any(ord(ch) > 126 or ord(ch) < 32 for a in args for ch in a):
+            return None  # the file's code page would have to be decided
+        if verb == "delete":
+            low = [a.lower() for a in args]
+            rest = [a for a in args[1:] if a.lower() != "/f"]
+            if not args or "/va" in low:
+                return None
+            if not rest:
+                lines += [f"[-{args[0]}]", ""]
+            elif rest == ["/ve"] or [r.lower() for r in rest] == ["/ve"]:
+                lines += [f"[{args[0]}]", "@=-", ""]
+            elif len(rest) == 2 and rest[0].lower() == "/v":
+                lines += [f"[{args[0]}]", f'"{reg_text(rest[1])}"=-', ""]
+            else:
+                return None
+            continue
+        o = reg_add_options(args)
+        if o is None:
+            return None
+        name = o.get("name")
+        # reg add without a value name gives the key an empty default value.
+        target = "@" if not name else f'"{reg_text(name)}"'
+        data = o.get("data", "")
+        kind = o["type"].upper()
+        if kind == "REG_SZ":
+            value = f'"{reg_text(data)}"'
+        elif kind == "REG_EXPAND_SZ":
+            value = "hex(2):" + reg_hex(data.encode() + b"\0")
+        elif kind == "REG_MULTI_SZ":
+            parts = data.split(o["sep"]) if data else []
+            if any(not p for p in parts):
+                return None
+            value = "hex(7):" + reg_hex(b"".join(p.encode() + b"\0" for p in parts) + b"\0")
+        elif kind == "REG_DWORD":
+            try:
+                n = int(data[2:], 16) if data.lower().startswith("0x") else int(data, 10)
+            except ValueError:
+                return None
+            if not 0 <= n <= 0xFFFFFFFF or (not data.lower().startswith("0x") and
+                                             not data.isdigit()):
+                return None
+            value = f"dword:{n:08x}"
+        elif kind in ("REG_BINARY", "REG_NONE"):
+            try:
+                raw = bytes.fromhex(data) if len(data) % 2 == 0 and " " not in data else None
+            except ValueError:
+                raw = None
+            if raw is None:
+                return None
+            value = ("hex:" if kind == "REG_BINARY" else "hex(0):") + reg_hex(raw)
+        else:
+            return None
+        lines += [f"[{o['key']}]", f"{target}={value}", ""]
+    return lines
+
+
+# ---------------------------------------------------------------------------
 # Backends
 
 
@@ -394,6 +504,9 @@ class Native:
     def reg_many(self, calls):
         return [self.reg(verb, args) for verb, args in calls]
 
+    def setup_registry(self, steps):
+        setup_one_by_one(self, steps)
+
     def clean_key(self, key):
         pass  # a fresh machine has no scenario keys
 
@@ -456,6 +569,21 @@ class Wine:
     def clean_key(self, key):
         pass  # done by begin(), together with the shared keys
 
+    def setup_registry(self, steps):
+        """All steps in one `reg import` when they can be written as a .reg
+        file: every Wine process costs a few tenths of a second."""
+        lines = reg_file_lines(steps)
+        if lines is None:
+            setup_one_by_one(self, steps)
+            return
+        path = os.path.join(self.prefix, "qm-e2e-setup.reg")
+        with open(path, "w", newline="\r\n") as f:
+            f.write("\n".join(lines) + "\n")
+        r = self.reg("import", [winerun_dos(self.prefix, path)])
+        if r.returncode != 0:
+            raise RuntimeError(f"setup: reg import failed ({r.returncode}):\n"
+                               f"{show(r.stdout + r.stderr)}\n  the file:\n{show(chr(10).join(lines))}")
+
     def broadcast_log(self):
         return None  # a real machine's broadcast cannot be observed
 
@@ -508,6 +636,7 @@ def run_case(case, backend, testdata):
     os.makedirs(case_dir)
     backend.clean_key(expand("{KEY}"))
 
+    registry_setup = []
     for kind, payload in case.setup:
         if kind == "dir":
             os.makedirs(dos_to_host(drive_c, expand(payload)), exist_ok=True)
@@ -524,13 +653,11 @@ def run_case(case, backend, testdata):
                 f.write(data)
         else:
             verb = "add" if kind == "reg-add" else "delete"
-            args = [expand(a) for a in payload]
-            if "/f" not in (a.lower() for a in args):
-                args.append("/f")
-            r = backend.reg(verb, args)
-            if r.returncode != 0:
-                raise RuntimeError(f"setup 'reg {verb} {' '.join(args)}' failed "
-                                   f"({r.returncode}):\n{show(r.stdout + r.stderr)}")
+            registry_setup.append((verb, [expand(a) for a in payload]))
+    # Files and the registry do not meet, so the registry steps can go
+    # together, in their own order.
+    if registry_setup:
+        backend.setup_registry(registry_setup)
 
     cwd_host = dos_to_host(drive_c, expand(case.cwd or "{DIR}"))
     if not os.path.isdir(cwd_host):

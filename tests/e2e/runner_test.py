@@ -100,6 +100,46 @@ class Parsing(unittest.TestCase):
             with self.subTest(text):
                 self.assertEqual(rs.split_args(text), want)
 
+    def test_setup_as_one_reg_file(self):
+        table = [
+            ([("add", ["HKCU\\K", "/v", "a", "/d", 'C:\\x "y"'])],
+             ["[HKCU\\K]", '"a"="C:\\\\x \\"y\\""']),
+            ([("add", ["HKCU\\K"])], ["[HKCU\\K]", '@=""']),
+            ([("add", ["HKCU\\K", "/ve", "/d", "d"])], ["[HKCU\\K]", '@="d"']),
+            ([("add", ["HKCU\\K", "/v", "e", "/t", "REG_EXPAND_SZ", "/d", "%A%"])],
+             ["[HKCU\\K]", '"e"=hex(2):25,41,25,00']),
+            ([("add", ["HKCU\\K", "/v", "m", "/t", "reg_multi_sz", "/d", "a\\0b"])],
+             ["[HKCU\\K]", '"m"=hex(7):61,00,62,00,00']),
+            ([("add", ["HKCU\\K", "/v", "n", "/t", "REG_DWORD", "/d", "0x2A"])],
+             ["[HKCU\\K]", '"n"=dword:0000002a']),
+            ([("add", ["HKCU\\K", "/v", "n", "/t", "REG_DWORD", "/d", "42"])],
+             ["[HKCU\\K]", '"n"=dword:0000002a']),
+            ([("add", ["HKCU\\K", "/v", "b", "/t", "REG_BINARY", "/d", "0aFF"])],
+             ["[HKCU\\K]", '"b"=hex:0a,ff']),
+            ([("delete", ["HKCU\\K"])], ["[-HKCU\\K]"]),
+            ([("delete", ["HKCU\\K", "/v", "x", "/f"])], ["[HKCU\\K]", '"x"=-']),
+            ([("delete", ["HKCU\\K", "/ve"])], ["[HKCU\\K]", "@=-"]),
+        ]
+        for steps, want in table:
+            with self.subTest(steps):
+                got = rs.reg_file_lines(steps)
+                self.assertEqual([ln for ln in got if ln][1:], want)
+
+    def test_setup_without_an_exact_reg_file_form_runs_reg_exe(self):
+        table = [
+            [("delete", ["HKCU\\K", "/va"])],
+            [("add", ["HKCU\\K", "/v", "n", "/t", "REG_DWORD", "/d", "-1"])],
+            [("add", ["HKCU\\K", "/v", "n", "/t", "REG_DWORD", "/d", "0x100000000"])],
+            [("add", ["HKCU\\K", "/v", "b", "/t", "REG_BINARY", "/d", "abc"])],
+            [("add", ["HKCU\\K", "/v", "m", "/t", "REG_MULTI_SZ", "/d", "a\\0\\0b"])],
+            [("add", ["HKCU\\K", "/v", "q", "/t", "REG_QWORD", "/d", "1"])],
+            [("add", ["HKCU\\K", "/v", "u", "/d", "caf\u00e9"])],
+            [("add", ["HKCU\\K", "/x"])],
+        ]
+        for steps in table:
+            with self.subTest(steps):
+                self.assertIsNone(rs.reg_file_lines(steps))
+
     def test_reg_blocks(self):
         wine = "\r\nHKEY_X\\k\r\n    b    REG_SZ    2\r\n    a    REG_SZ    1\r\n\r\n"
         same_other_order = "HKEY_X\\k\n    a    REG_SZ    1\n    b    REG_SZ    2\n"
@@ -147,6 +187,8 @@ class Running(unittest.TestCase):
             ("value present", "stdout-any\nreg-missing: {KEY} /v V\n"),
             ("key absent", "stdout-any\nreg-query: {KEY}\\none\nreg-out: {KEY}\\none\n"),
             ("file", "stdout-any\nfile-exists: {DIR}\\nothing.txt\n"),
+            ("deleted in setup", "stdout-any\nreg-delete: {KEY} /v V\nreg-query: {KEY} /v V\n"
+                                 "reg-out: {KEY}\nreg-out:     V    REG_SZ    x\n"),
             ("broadcast", "stdout-any\nbroadcast: WM_SETTINGCHANGE Environment\n"),
         ]
         for what, tail in wrong:
@@ -154,6 +196,12 @@ class Running(unittest.TestCase):
                 code, out = self.run_text(self.GOOD + tail)
                 self.assertEqual(code, 1, out)
                 self.assertIn("FAIL", out)
+
+    def test_deleting_in_setup_what_is_not_there_is_no_error(self):
+        code, out = self.run_text("case: c\nreg-delete: {KEY}\\none\nreg-delete: {KEY} /v none\n"
+                                  "reg-add: {KEY} /v x /d y\nreg-delete: {KEY} /v x\n"
+                                  "reg-missing: {KEY} /v x\n")
+        self.assertEqual(code, 0, out)
 
     def test_cases_for_other_backends_only_are_skipped(self):
         code, out = self.run_text("case: c\nbackends: x86 x64\nargs:\n")
