@@ -9,9 +9,10 @@
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$here"
 dir="$here/build/default"
 if [ ! -f "$dir/build.ninja" ]; then
-  cmake --preset default -S "$here" >/dev/null
+  cmake --preset default >/dev/null
 fi
 cmake --build "$dir" --target quillmark quillmark-reg >/dev/null
 exec "$dir/quillmark" "$@"
