@@ -9,10 +9,14 @@
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")/.." && pwd)"
-cd "$here"
 dir="$here/build/default"
-if [ ! -f "$dir/build.ninja" ]; then
-  cmake --preset default >/dev/null
-fi
-cmake --build "$dir" --target quillmark quillmark-reg >/dev/null
+# Built from the source directory, run from the caller's: the program
+# resolves relative directories against its current directory.
+(
+  cd "$here"
+  if [ ! -f "$dir/build.ninja" ]; then
+    cmake --preset default >/dev/null
+  fi
+  cmake --build "$dir" --target quillmark quillmark-reg >/dev/null
+)
 exec "$dir/quillmark" "$@"
