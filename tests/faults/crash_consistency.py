@@ -81,7 +81,7 @@ def main():
     ap.add_argument("bin_dir")
     ap.add_argument("--runs", type=int, default=100)
     ap.add_argument("--seed", type=int, default=20261206)
-    ap.add_argument("--keys", type=int, default=1500)
+    ap.add_argument("--keys", type=int, default=4000)
     ap.add_argument("--keep", action="store_true")
     opts = ap.parse_args()
     bin_dir = os.path.abspath(opts.bin_dir)
@@ -93,6 +93,7 @@ def main():
         drive_files = {}
         # The state each file gives, from a finished import on a machine of its own.
         expected = {}
+        took = 0.0
         for gen in ("A", "B"):
             ref = Store(bin_dir, os.path.join(root, "ref" + gen))
             os.makedirs(os.path.join(ref.prefix, "drive_c"))
@@ -100,19 +101,22 @@ def main():
             started = time.monotonic()
             p = ref.start_import(r"C:\crash.reg")
             out, err = p.communicate()
-            took = time.monotonic() - started
+            took = max(took, time.monotonic() - started)
             if p.returncode != 0 or b"Succeeded" not in out:
                 print(f"reference import {gen} failed: {p.returncode} {out!r} {err!r}")
                 return 1
             expected[gen] = ref.digest()
             drive_files[gen] = os.path.join(ref.prefix, "drive_c", "crash.reg")
             print(f"reference import {gen}: {opts.keys} keys, "
-                  f"{opts.keys * VALUES_PER_KEY} values, {took:.2f} s")
+                  f"{opts.keys * VALUES_PER_KEY} values, {time.monotonic() - started:.2f} s")
         if expected["A"] == expected["B"]:
             print("the two files give the same state; the test could not tell them apart")
             return 1
-        # Kill within the longer of the two imports, and a little after.
-        window = took * 1.1
+        # Kill anywhere within the longer of the two imports, or around its end.
+        def moment():
+            if rnd.random() < 0.5:
+                return rnd.uniform(0, took * 1.1)
+            return rnd.uniform(took * 0.85, took * 1.15)
 
         store = Store(bin_dir, os.path.join(root, "machine"))
         os.makedirs(os.path.join(store.prefix, "drive_c"))
@@ -124,7 +128,7 @@ def main():
         failures = 0
         for run in range(1, opts.runs + 1):
             target = "B" if state == expected["A"] else "A"
-            delay = rnd.uniform(0, window)
+            delay = moment()
             p = store.start_import(rf"C:\crash{target}.reg")
             try:
                 p.wait(timeout=delay)
