@@ -371,20 +371,19 @@ std::string ValueNameCaseKept(Fixture& f) {
   return out + " values=" + std::to_string(count);
 }
 
+// A value written through one spelling of the path is read through another.
 std::string SubkeyPathCaseInsensitive(Fixture& f) {
   Touch(f.key, "Alpha\\Beta");
-  return Join({"open=" + Code(OpenRc(f.key, "ALPHA\\beta")), "query-after-set=" + [&] {
-                 HKEY h = nullptr;
-                 if (Create(f.key, "alpha\\BETA", &h) != ERROR_SUCCESS) return std::string("-");
-                 SetSz(h, "v", "x");
-                 RegCloseKey(h);
-                 HKEY r = nullptr;
-                 if (RegOpenKeyExA(f.key, "Alpha\\Beta", 0, KEY_READ, &r) != ERROR_SUCCESS)
-                   return std::string("-");
-                 std::string q = Code(QueryValueRc(r, "V"));
-                 RegCloseKey(r);
-                 return q;
-               }()});
+  LONG open = OpenRc(f.key, "ALPHA\\beta");
+  HKEY h = nullptr;
+  if (Create(f.key, "alpha\\BETA", &h) != ERROR_SUCCESS) return "create failed";
+  SetSz(h, "v", "x");
+  RegCloseKey(h);
+  HKEY r = nullptr;
+  if (RegOpenKeyExA(f.key, "Alpha\\Beta", 0, KEY_READ, &r) != ERROR_SUCCESS) return "reopen failed";
+  LONG query = QueryValueRc(r, "V");
+  RegCloseKey(r);
+  return Join({"open=" + Code(open), "query-after-set=" + Code(query), EnumKeys(f.key)});
 }
 
 // ---- Query ----------------------------------------------------------------
