@@ -36,6 +36,10 @@ constexpr DWORD kErrorCallNotImplemented = 120;
 
 constexpr size_t npos = std::string::npos;
 
+// The environment size switch of the SHELL line, and what ends its value.
+constexpr std::string_view kSizeSwitch = "/e:";
+constexpr char kSwitchEnd[] = " \t/";
+
 // The startup files live at the root of the drive that windir names.
 bool StartupFilePath(std::string& out, const char* fileName) {
   const char* windir = crt::getenv("windir");
@@ -177,12 +181,14 @@ std::string NewFirstLines(std::string_view firstLine, std::string_view comspec,
   const std::string lower = text::ToLower(firstLine);
   std::string out;
   if (lower.starts_with("shell=")) {
-    size_t option = text::FindNoCase(lower, "/e:");
+    size_t option = text::FindNoCase(lower, kSizeSwitch);
     if (option == npos) {
       out.append(firstLine).append(" /E:").append(size);
     } else {
       // The old value is replaced where it stands; the switches after it stay.
-      size_t blank = lower.find(' ', option);
+      // DOS needs no blank between switches, so the old size also ends at a
+      // tab or at the next switch ("/E:1024/P" keeps its /P).
+      size_t blank = lower.find_first_of(kSwitchEnd, option + kSizeSwitch.size());
       out.append(firstLine.substr(0, option));
       if (blank == npos)
         out.append(" /E:").append(size);

@@ -237,6 +237,24 @@ TEST_F(StartupFilesTest, EnvironmentSizeFirstLineRows) {
   }
 }
 
+// DOS needs no blank between switches: a switch written right after the old
+// size (or after a tab) is the user's and must survive the new size.
+TEST_F(StartupFilesTest, EnvironmentSizeKeepsASwitchRightAfterTheOldSize) {
+  const struct {
+    const char* firstLine;
+    const char* written;
+  } cases[] = {
+      {"SHELL=C:\\COMMAND.COM /E:1024/P\r\n", "SHELL=C:\\COMMAND.COM /E:4096/P\r\n"},
+      {"shell=c:\\command.com /e:1024/p /f\r\n", "shell=c:\\command.com /E:4096/p /f\r\n"},
+      {"SHELL=C:\\COMMAND.COM /E:1024\t/P\r\n", "SHELL=C:\\COMMAND.COM /E:4096\t/P\r\n"},
+  };
+  for (const auto& c : cases) {
+    prefix_.WriteFile(kConfig, std::string(c.firstLine) + "FILES=40\r\n");
+    ASSERT_EQ(SetEnvironmentSize(4096), 0) << c.firstLine;
+    EXPECT_EQ(prefix_.ReadFile(kConfig), std::string(c.written) + "FILES=40\r\n") << c.firstLine;
+  }
+}
+
 // Real CONFIG.SYS files: none has a SHELL first line, so a new one goes in
 // front and every byte of the old file follows unchanged; the old file is
 // the backup. A second run edits the SHELL line the first one wrote.
