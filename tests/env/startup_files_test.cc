@@ -255,6 +255,15 @@ TEST_F(StartupFilesTest, EnvironmentSizeKeepsASwitchRightAfterTheOldSize) {
   }
 }
 
+// The first line ends at its first CR or LF. Text after a CR that no LF
+// follows is the start of the next line, and stays.
+TEST_F(StartupFilesTest, EnvironmentSizeLosesNothingAfterALoneCarriageReturn) {
+  prefix_.WriteFile(kConfig, "DEVICE=HIMEM.SYS\rDOS=HIGH\r\nFILES=40\r\n");
+  ASSERT_EQ(SetEnvironmentSize(4096), 0);
+  EXPECT_EQ(prefix_.ReadFile(kConfig),
+            "SHELL=C:\\COMMAND.COM /E:4096 /P\r\nDEVICE=HIMEM.SYS\r\nDOS=HIGH\r\nFILES=40\r\n");
+}
+
 // Real CONFIG.SYS files: none has a SHELL first line, so a new one goes in
 // front and every byte of the old file follows unchanged; the old file is
 // the backup. A second run edits the SHELL line the first one wrote.
