@@ -3,7 +3,9 @@
 // driver with the production operations, on an emulated machine whose
 // registry and startup files are put back after every input.
 //
-// Flag byte, bit 0: the machine is Windows 98 (else Windows 10).
+// Flag byte, bit 0: the machine is Windows 98 (else Windows 10); bit 1: a
+// registry call fails (bits 2-5 choose which, bits 6-7 how many times in a
+// row, 1 to 4), so that the failure paths of every operation are reached.
 //
 // Inputs whose first word hands the run to the launcher (a .bat or .exe
 // name) or to -run are skipped: both start the command interpreter with a
@@ -23,6 +25,14 @@
 #include "text/codepage.h"
 
 namespace {
+
+constexpr const char* kFaultCalls[] = {
+    "RegOpenKeyExA",  "RegCreateKeyExA",  "RegQueryValueExA", "RegSetValueExA",
+    "RegDeleteValueA", "RegEnumKeyExA",   "RegEnumValueA",    "RegQueryInfoKeyA",
+    "RegCloseKey",    "RegDeleteKeyA",    "SHDeleteKeyA",     "*",
+};
+constexpr long kFaultError = 5;  // ERROR_ACCESS_DENIED
+constexpr unsigned kRunsPerReset = 1024;
 
 constexpr char kAutoexec[] =
     "@echo off\r\nset PATH=C:\\WINDOWS;C:\\a\r\n\r\nset Path=\"C:\\a;%Path%\"\r\nwin\r\n";
@@ -80,8 +90,18 @@ class OptionsMachine {
         qmfuzz::SplitWords(reinterpret_cast<const char*>(data) + 1, size - 1);
     if (StartsCommandInterpreter(words) || NamesHostDrive(words)) return;
     machine_.UseWindows98((data[0] & 1) != 0);
+    const char* fault = nullptr;
+    if ((data[0] & 2) != 0) {
+      fault = kFaultCalls[((data[0] >> 2) & 15) % std::size(kFaultCalls)];
+      emulated::InjectRegistryFault(fault, kFaultError, 1 + (data[0] >> 6));
+    }
 
     qm::RunQuillmark(words);
+
+    // A fault the run did not use up must not reach the next input.
+    if (fault != nullptr)
+      while (emulated::TakeInjectedFault(fault) != ERROR_SUCCESS) {
+      }
 
     // Everything a run may have changed, back as it was.
     machine_.RollBack();
@@ -90,6 +110,9 @@ class OptionsMachine {
     qm::LastMiKTeXKind = 0;
     text::SetLocale("C");
     ResetFiles();
+    // The machine keeps every fault it was given; a fresh start now and then
+    // keeps the list short.
+    if (++runs_ % kRunsPerReset == 0) emulated::ResetMachine();
   }
 
  private:
@@ -114,6 +137,7 @@ class OptionsMachine {
   }
 
   qmfuzz::FuzzMachine machine_;
+  unsigned runs_ = 0;
 };
 
 }  // namespace
