@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "platform/win32api.h"
 #include "registry/registry.h"
 #include "support/temp_prefix.h"
+#include "text/codepage.h"
 
 namespace qm {
 namespace {
@@ -71,6 +74,30 @@ TEST_F(StampTest, NamesTheValueAfterTheLastBackslashOnly) {
     EXPECT_EQ(RecordFileDigest(c.path), 0) << c.path;
     EXPECT_EQ(Stamp(c.valueName), kDigestOfAbc + "\0"s) << c.path;
   }
+  EXPECT_EQ(StampNames()->size(), std::size(kCases));
+}
+
+// In the program's default code page (936) a double-byte character may end
+// in the byte 0x5C; that byte is part of the character, not a backslash, so
+// the base name runs from the last real backslash.
+TEST_F(StampTest, TrailByteOfADoubleByteCharacterIsNoSeparator) {
+  const struct {
+    const char* path;       // as typed; "\xD5\x5C" is one character
+    const char* hostFile;   // under drive C:, as the host names it
+    const char* valueName;
+  } kCases[] = {
+      {"C:\\setup\\\xD5\x5C.exe", "setup/\xD5\\.exe", "MD5:\xD5\x5C.exe"},
+      {"C:\\setup\\a\xD5\x5C\xD5\x5C", "setup/a\xD5\\\xD5\\", "MD5:a\xD5\x5C\xD5\x5C"},
+  };
+  ASSERT_TRUE(text::SetLocale("chinese-simplified"));
+  for (const auto& c : kCases) {
+    const std::string host = prefix_.driveC() + "/" + c.hostFile;
+    std::filesystem::create_directories(std::filesystem::path(host).parent_path());
+    std::ofstream(host, std::ios::binary) << "abc";
+    EXPECT_EQ(RecordFileDigest(c.path), 0) << c.path;
+    EXPECT_EQ(Stamp(c.valueName), kDigestOfAbc + "\0"s) << c.path;
+  }
+  text::SetLocale("C");
   EXPECT_EQ(StampNames()->size(), std::size(kCases));
 }
 
