@@ -5,6 +5,7 @@
 #include "detect/tex_detect.h"
 #include "env/pathlist.h"
 #include "registry/registry.h"
+#include "text/codepage.h"
 
 namespace qm {
 
@@ -45,9 +46,17 @@ std::string ReadGhostscriptLibrary() {
 }
 
 // Cuts the library path to its directory; false, leaving it whole, when it
-// names no directory.
+// names no directory. The path is walked character by character: in a
+// double-byte code page the second byte of a character may be 0x5C, which is
+// no backslash, and a cut there would leave half a character behind.
 bool CutToDirectory(std::string& library) {
-  const size_t slash = library.rfind('\\');
+  size_t slash = std::string::npos;
+  for (size_t i = 0; i < library.size(); ++i) {
+    if (text::IsLeadByte(static_cast<unsigned char>(library[i])) && i + 1 < library.size())
+      ++i;
+    else if (library[i] == '\\')
+      slash = i;
+  }
   if (slash == std::string::npos) return false;
   library.resize(slash);
   return true;

@@ -11,6 +11,7 @@
 #include "env/envstore.h"
 #include "registry/registry.h"
 #include "support/temp_prefix.h"
+#include "text/codepage.h"
 
 namespace {
 
@@ -126,6 +127,36 @@ TEST(FindLatestGhostscript, LastFamilyWithAValueThenHighestVersion) {
     EXPECT_EQ(qm::FindLatestGhostscript(out), c.result);
     EXPECT_EQ(out, c.expected);
   }
+}
+
+// In the program's default code page (936) the second byte of a double-byte
+// character may be 0x5C: it is no backslash, and the directory is never cut
+// inside that character.
+TEST(FindLatestGhostscript, TrailByteIsNoBackslash) {
+  const FinderCase cases[] = {
+      {"file name ending in such a character",
+       {{kGpl, "10.0", "C:\\gs\\bin\\gs\xD5\x5C.dll"}},
+       0,
+       "C:\\gs\\bin"},
+      {"directory ending in such a character",
+       {{kGpl, "10.0", "C:\\\xD5\x5C\\gsdll32.dll"}},
+       0,
+       "C:\\\xD5\x5C"},
+      {"no backslash but a trail byte: left as read",
+       {{kGpl, "10.0", "gs\xD5\x5C" "dll.dll"}},
+       1,
+       "gs\xD5\x5C" "dll.dll"},
+  };
+  ASSERT_TRUE(text::SetLocale("chinese-simplified"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    qmtest::TempPrefix prefix;
+    Register(c.entries, "GS_DLL");
+    std::string out = "stale";
+    EXPECT_EQ(qm::FindLatestGhostscript(out), c.result);
+    EXPECT_EQ(out, c.expected);
+  }
+  text::SetLocale("C");
 }
 
 TEST(RegisterJavaw, StoresJavawInTheSystemVariable) {
