@@ -7,6 +7,7 @@
 
 #include "env/pathlist.h"
 #include "platform/crt.h"
+#include "text/codepage.h"
 
 namespace qm {
 namespace {
@@ -42,6 +43,20 @@ std::string InterpreterCommand(const std::string& file) {
   return file;
 }
 
+// What follows the last backslash of `path`, or the whole path. The path is
+// walked character by character: in a double-byte code page the second byte
+// of a character may be 0x5C, and a name cut there would be another file's.
+std::string_view NameAfterLastBackslash(std::string_view path) {
+  size_t start = 0;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (text::IsLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size())
+      ++i;
+    else if (path[i] == '\\')
+      start = i + 1;
+  }
+  return path.substr(start);
+}
+
 std::string DirectoryOfFile(std::string_view file) {
   std::string dir(file);
   ParentDirectory(dir);
@@ -64,10 +79,7 @@ void RunProgram(std::string_view file, std::string_view directory) {
     const std::string dir = DirectoryOfFile(file);
     // Once inside sub, sub\go.bat has to be called go.bat, or the run would
     // look for (and delete) sub\sub\go.bat.
-    if (crt::chdir(dir.c_str()) == 0 && !IsAnchored(file)) {
-      const size_t cut = target.rfind('\\');
-      if (cut != std::string::npos) target.erase(0, cut + 1);
-    }
+    if (crt::chdir(dir.c_str()) == 0 && !IsAnchored(file)) target = NameAfterLastBackslash(file);
   }
 
   const std::string command = InterpreterCommand(target);

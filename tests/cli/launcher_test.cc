@@ -14,6 +14,7 @@
 
 #include "platform/crt.h"
 #include "support/temp_prefix.h"
+#include "text/codepage.h"
 
 namespace qm {
 namespace {
@@ -137,6 +138,24 @@ TEST_F(LauncherTest, RelativeFileDoesNotReachAFileOfTheSamePathInsideItsDirector
   RunProgram("sub\\go.bat", "");
   EXPECT_FALSE(Exists("C:\\base\\sub\\go.bat"));
   EXPECT_EQ(prefix_.ReadFile("C:\\base\\sub\\sub\\go.bat"), "someone else's");
+}
+
+// In the program's default code page (936) the second byte of a double-byte
+// character may be 0x5C. Inside sub, sub\<that character>.bat is called by
+// its whole name, not by what follows the 0x5C byte.
+TEST_F(LauncherTest, RelativeFileNameKeepsADoubleByteCharacterEndingIn5C) {
+  const std::string hostFile = prefix_.driveC() + "/base/sub/\xD5\\.bat";
+  fs::create_directories(prefix_.driveC() + "/base/sub");
+  std::ofstream(hostFile) << "@echo off\r\n";
+  prefix_.ChangeDir("C:\\base");
+  ASSERT_TRUE(text::SetLocale("chinese-simplified"));
+  RunProgram("sub\\\xD5\x5C.bat", "");
+  text::SetLocale("C");
+  const std::vector<Invocation> runs = Invocations();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].commandLine, "\xD5\x5C.bat");
+  EXPECT_EQ(runs[0].directory, Canonical("C:\\base\\sub"));
+  EXPECT_FALSE(fs::exists(hostFile)) << "the file was not deleted";
 }
 
 TEST_F(LauncherTest, DirectoryThatCannotBeEnteredLeavesTheRunWhereItWas) {
