@@ -13,6 +13,7 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
 
@@ -252,10 +253,9 @@ void Md5Context::Finalize() {
   std::memset(buffer_, 0, sizeof buffer_);
 }
 
-std::optional<std::string> DigestFile(std::string_view path) {
-  // The C runtime wants a terminated text; a path with a NUL in it cannot
-  // name a file.
-  if (path.find('\0') != std::string_view::npos) return std::nullopt;
+namespace {
+
+std::optional<std::string> DigestOpenedFile(std::string_view path) {
   const std::string pathText(path);
 
   Md5Context context;
@@ -267,8 +267,9 @@ std::optional<std::string> DigestFile(std::string_view path) {
   std::unique_ptr<char[]> streamBuffer(new (std::nothrow) char[kStreamBufferSize]);
   if (streamBuffer) std::setvbuf(file, streamBuffer.get(), _IOFBF, kStreamBufferSize);
 
-  // A short read does not end the input, only a read of nothing; a read
-  // error therefore ends it like the end of the file.
+  // A short read does not end the input, only a read of nothing. A read that
+  // fails part-way gives no digest at all: the digest of the bytes read so
+  // far would stamp a file that is not the one on disk.
   for (;;) {
     const size_t got = std::fread(readBuffer, 1, kReadBufferSize, file);
     if (got == 0) break;
@@ -280,6 +281,23 @@ std::optional<std::string> DigestFile(std::string_view path) {
 
   context.Finalize();
   return DigestToHex(context.Digest());
+}
+
+}  // namespace
+
+std::optional<std::string> DigestFile(std::string_view path) {
+  // The C runtime wants a terminated text; a path with a NUL in it cannot
+  // name a file.
+  if (path.find('\0') != std::string_view::npos) return std::nullopt;
+  // Running out of memory (for the path, the stream or the digest text) is
+  // one more way of having no digest; nothing is thrown at the caller.
+  // Nothing that can throw runs while the file is open, so it is never left
+  // open.
+  try {
+    return DigestOpenedFile(path);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
 }
 
 std::string DigestToHex(const std::uint8_t digest[16]) {

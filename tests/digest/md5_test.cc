@@ -4,14 +4,29 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "support/temp_prefix.h"
+
+// While set, every allocation through operator new fails, as it does when
+// memory runs out.
+std::atomic<bool> failAllocations{false};
+
+void* operator new(std::size_t size) {
+  if (failAllocations.load(std::memory_order_relaxed)) throw std::bad_alloc();
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace qm {
 namespace {
@@ -172,6 +187,25 @@ TEST_F(DigestFileTest, NothingForAFileThatCannotBeRead) {
                            // bytes read so far would stamp the wrong file.
                            "Z:\\proc\\self\\mem"})
     EXPECT_FALSE(DigestFile(path).has_value()) << '"' << path << '"';
+}
+
+// Out of memory while the file is digested or its digest text is made: no
+// digest, and nothing thrown at the caller.
+TEST_F(DigestFileTest, NothingWhenMemoryRunsOut) {
+  prefix_.WriteFile("C:\\data\\abc.bin", "abc");
+  ASSERT_EQ(DigestFile("C:\\data\\abc.bin"), "900150983cd24fb0d6963f7d28e17f72");
+
+  bool threw = false;
+  std::optional<std::string> digest;
+  failAllocations = true;
+  try {
+    digest = DigestFile("C:\\data\\abc.bin");
+  } catch (...) {
+    threw = true;
+  }
+  failAllocations = false;
+  EXPECT_FALSE(threw);
+  EXPECT_FALSE(digest.has_value());
 }
 
 }  // namespace
