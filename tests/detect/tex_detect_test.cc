@@ -403,6 +403,7 @@ TEST(FindOnSearchPath, ComposesCandidatesAsTheListWritesThem) {
   };
   const std::string longDir = LongDirectory(252);  // + \tool.exe = 261
   const std::string longList = longDir + ";C:\\Tools";
+  const std::string fitDir = LongDirectory(251);  // + \tool.exe = 260
   const Case cases[] = {
       {"not set", nullptr, ""},
       {"kept as written, case and all", "c:\\TOOLS", "c:\\TOOLS\\tool.exe"},
@@ -415,6 +416,7 @@ TEST(FindOnSearchPath, ComposesCandidatesAsTheListWritesThem) {
       {"empty entry after quotes ends the search", "\"\";C:\\Tools", ""},
       {"leading runs of ';' skipped", ";;;C:\\Tools", "C:\\Tools\\tool.exe"},
       {"candidate over 260 characters skipped", longList.c_str(), "C:\\Tools\\tool.exe"},
+      {"candidate of 260 characters taken", fitDir.c_str(), fitDir + "\\tool.exe"},
       {"nothing there", "C:\\none;C:\\Empty", ""},
   };
   for (const auto& c : cases) {
@@ -423,6 +425,7 @@ TEST(FindOnSearchPath, ComposesCandidatesAsTheListWritesThem) {
     prefix.WriteFile("C:\\Tools\\tool.exe", "");
     prefix.WriteFile("C:\\Other\\tool.exe", "");
     prefix.WriteFile(longDir + "\\tool.exe", "");
+    prefix.WriteFile(fitDir + "\\tool.exe", "");
     prefix.MakeDir("C:\\Empty");
     prefix.ChangeDir("C:\\Empty");
     ScopedVariable list("QMTOOLPATH", c.list);
@@ -441,6 +444,31 @@ TEST(FindOnSearchPath, CurrentDirectoryFirstByItsFullPath) {
   std::string out;
   qm::FindOnSearchPath(out, "tool.exe", "QMTOOLPATH");
   EXPECT_EQ(out, "C:\\Work\\Dir\\tool.exe");
+}
+
+// The current directory's entry is found by its absolute path, which has to
+// fit in 260 characters like any other; a longer one is passed over.
+TEST(FindOnSearchPath, CurrentDirectoryEntryWithinTheLimit) {
+  const std::string fits = LongDirectory(251);      // + \tool.exe = 260
+  const std::string tooLong = LongDirectory(252);   // + \tool.exe = 261
+  const struct {
+    const std::string& cwd;
+    std::string expected;
+  } cases[] = {
+      {fits, fits + "\\tool.exe"},
+      {tooLong, "C:\\Tools\\tool.exe"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cwd.size());
+    qmtest::TempPrefix prefix;
+    prefix.WriteFile(c.cwd + "\\tool.exe", "");
+    prefix.WriteFile("C:\\Tools\\tool.exe", "");
+    prefix.ChangeDir(c.cwd);
+    ScopedVariable list("QMTOOLPATH", "C:\\Tools");
+    std::string out;
+    qm::FindOnSearchPath(out, "tool.exe", "QMTOOLPATH");
+    EXPECT_EQ(out, c.expected);
+  }
 }
 
 // A double-byte character whose trail byte is 0x5C does not end a directory
