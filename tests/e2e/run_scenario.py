@@ -593,6 +593,7 @@ class Wine:
         case's own key (the other Windows build may have run the case)."""
         calls = [("query", [key]) for key in SHARED_KEYS] + [("delete", [case_key, "/f"])]
         shown_now = [r.stdout for r in self.reg_many(calls)[:len(SHARED_KEYS)]]
+        restore = []
         for i, key in enumerate(SHARED_KEYS):
             saved = os.path.join(self.prefix, f"qm-e2e-baseline-{i}.reg")
             shown = os.path.join(self.prefix, f"qm-e2e-baseline-{i}.txt")
@@ -608,10 +609,20 @@ class Wine:
             with open(shown, "rb") as f:
                 if f.read() == now:
                     continue
-            self.reg("delete", [key, "/va", "/f"])
-            r = self.reg("import", [winerun_dos(self.prefix, saved)])
+            with open(saved, "rb") as f:
+                text = f.read().decode("utf-16")
+            # The export's own header goes; each key is removed, then written
+            # back as it was, all in one import.
+            body = text.split("\n", 1)[1] if text.startswith("Windows Registry") else text
+            restore.append(f"\r\n[-{key}]\r\n" + body)
+        if restore:
+            path = os.path.join(self.prefix, "qm-e2e-restore.reg")
+            with open(path, "wb") as f:
+                f.write(("Windows Registry Editor Version 5.00\r\n" + "".join(restore))
+                        .encode("utf-16"))
+            r = self.reg("import", [winerun_dos(self.prefix, path)])
             if r.returncode != 0:
-                raise RuntimeError(f"reg import of {key} failed: {r.stdout!r}")
+                raise RuntimeError(f"putting the environment keys back failed: {r.stdout!r}")
 
 
 def winerun_dos(prefix, host_path):
