@@ -54,7 +54,20 @@ printf '%s\r\n"u"="\344\270\255"\r\n"x"=hex:01\r\n"z"=dword:2' "$key" |
 ASAN_OPTIONS=${ASAN_OPTIONS:-detect_stack_use_after_return=0:max_malloc_fill_size=0}
 export ASAN_OPTIONS
 
+# The emulated machine of the runs lives in memory where it can, and goes
+# when the run ends.
+shm=/tmp
+[ -d /dev/shm ] && shm=/dev/shm
+QM_FUZZ_TMPDIR=$(mktemp -d "$shm/qmfuzz-run-XXXXXX")
+export QM_FUZZ_TMPDIR
+trap 'rm -rf "$QM_FUZZ_TMPDIR"' EXIT
+
+# Leaks are looked for when the run ends (LeakSanitizer), not after every
+# input: the emulated machine keeps caches from one input to the next, which
+# would make libFuzzer scan the whole heap after most inputs.
+status=0
 # shellcheck disable=SC2086
-exec "$fuzzer" "$work/corpus" "$work/seeds" \
-  -dict="$here/regfile.dict" -max_len=40000 -max_total_time="$seconds" \
-  -artifact_prefix="$work/artifacts/" -print_final_stats=1 ${QM_FUZZ_OPTIONS:-}
+"$fuzzer" "$work/corpus" "$work/seeds" \
+  -dict="$here/regfile.dict" -max_len=40000 -max_total_time="$seconds" -detect_leaks=0 \
+  -artifact_prefix="$work/artifacts/" -print_final_stats=1 ${QM_FUZZ_OPTIONS:-} || status=$?
+exit $status
