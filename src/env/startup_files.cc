@@ -272,16 +272,15 @@ int SetEnvironmentSize(int size) {
     return 0;
   }
 
-  size_t lineEnd = content.find('\n');
-  size_t firstLength = lineEnd == npos ? content.size() : lineEnd + 1;
-  // A longer first line would be split in two by the rewrite.
-  if (firstLength > kMaxConfigFirstLine) return 1;
   // The first line ends at its first CR or LF. What follows a CR that is not
   // part of a CR LF is the next line's text, copied like every further line.
   const size_t cut = std::min(content.find_first_of("\r\n"), content.size());
   const std::string_view first = std::string_view(content).substr(0, cut);
   size_t rest = cut;
   if (rest < content.size()) rest += content.compare(rest, 2, "\r\n") == 0 ? 2 : 1;
+  // A longer first line, its line end included, would be split in two by the
+  // rewrite.
+  if (rest > kMaxConfigFirstLine) return 1;
 
   std::string replacement = NewFirstLines(first, comspec, sizeText);
   replacement.append(content, rest);
