@@ -7,7 +7,9 @@
 // number, kept within an int). FILE is the content of autoexec.bat or CONFIG.SYS.
 // flags bit 0: placement End; bit 1: the process has a variable Path;
 // bit 2: the process has the variable NAME, with the text CURRENT; bit 3:
-// the file is read-only; bit 4: there is no file.
+// the file is read-only; bit 4: there is no file; bit 5: the locale is
+// Chinese (code page 936, where a set line may hold double-byte characters
+// whose second byte is an ASCII letter that no case rule may touch), else C.
 //
 // Checked against the file's bytes before and after:
 // - a failure leaves the file exactly as it was (or still missing), and no
@@ -49,6 +51,28 @@ std::string g_context;  // what the current input does, for the failure message
 [[noreturn]] void Fail(const std::string& what) {
   std::fprintf(stderr, "startup_fuzzer: %s\n  %s\n", what.c_str(), g_context.c_str());
   std::abort();
+}
+
+bool g_chinese = false;  // the locale of the current input
+
+// Lines compared as the locale in force compares them: ASCII letters without
+// regard to case, and under code page 936 a lead byte (0x81-0xFE) and the
+// byte after it as one character, compared as they are.
+bool EqualsLineNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  auto lower = [](char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  for (size_t i = 0; i < a.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(a[i]);
+    if (g_chinese && byte >= 0x81 && byte <= 0xFE && i + 1 < a.size()) {
+      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
+      ++i;
+      continue;
+    }
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
 }
 
 bool EqualsAsciiNoCase(std::string_view a, std::string_view b) {
@@ -102,8 +126,8 @@ std::string WithoutSetLines(const std::string& text, const Forms& f) {
     const std::string line = text.substr(begin, end - begin);
     begin = end;
     const bool whole = line.back() == '\n' && line.size() <= kPieceLength;
-    if (whole && (line == "\n" || EqualsAsciiNoCase(line, f.plain) ||
-                  EqualsAsciiNoCase(line, f.atEnd) || EqualsAsciiNoCase(line, f.atStart)))
+    if (whole && (line == "\n" || EqualsLineNoCase(line, f.plain) ||
+                  EqualsLineNoCase(line, f.atEnd) || EqualsLineNoCase(line, f.atStart)))
       continue;
     kept += line;
   }
@@ -169,6 +193,8 @@ class StartupMachine {
     const bool nameSet = (flags & 4) != 0;
     const bool readOnly = (flags & 8) != 0;
     const bool missing = (flags & 16) != 0;
+    g_chinese = (flags & 32) != 0;
+    text::SetLocale(g_chinese ? "chinese-simplified" : "C");
 
     std::string_view rest(reinterpret_cast<const char*>(data) + 2, size - 2);
     std::string fields[3];
