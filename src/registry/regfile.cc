@@ -422,7 +422,7 @@ int ParseHexBytes(std::string& out, std::string_view text, RegLineSource& source
   out.clear();
   bool tooLong = text.size() > kMaxHexTextLength;
   size_t count = 0;
-  std::string nextLine;  // continuation lines, read only when the list goes on
+  std::string& nextLine = source.continuation;
   std::string_view cursorText = text;
   size_t cursor = 0;
   for (;;) {

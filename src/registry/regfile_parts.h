@@ -48,9 +48,11 @@ struct RegLineSource {
   // A byte (ANSI) or code unit (UTF-16) read ahead to learn whether a line
   // went on past a full piece; it begins the next piece. -1 when none.
   long pending = -1;
-  // The code units of the UTF-16 line being read, kept to spare an
+  // The code units of the UTF-16 line being read, and the continuation line
+  // of a hex list (never the text handed to ParseHexBytes), kept to spare an
   // allocation per line.
   std::u16string wide;
+  std::string continuation;
 
   // True once the data has ended and nothing read ahead is left.
   bool AtEnd() const { return pending < 0 && stream.AtEnd(); }
