@@ -266,8 +266,8 @@ TEST_F(StartupFilesTest, EnvironmentSizeLosesNothingAfterALoneCarriageReturn) {
   const std::string longSecond = "DOS=HIGH\r" + std::string(300, 'r') + "\r\n";
   prefix_.WriteFile(kConfig, longSecond);
   ASSERT_EQ(SetEnvironmentSize(4096), 0);
-  EXPECT_EQ(prefix_.ReadFile(kConfig), "SHELL=C:\\COMMAND.COM /E:4096 /P\r\nDOS=HIGH\r\n" +
-                                           std::string(300, 'r') + "\r\n");
+  EXPECT_EQ(prefix_.ReadFile(kConfig),
+            "SHELL=C:\\COMMAND.COM /E:4096 /P\r\nDOS=HIGH\r\n" + std::string(300, 'r') + "\r\n");
 }
 
 // Real CONFIG.SYS files: none has a SHELL first line, so a new one goes in
