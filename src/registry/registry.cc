@@ -94,10 +94,16 @@ int WriteString(std::string_view text, HKEY root, std::string_view subkey,
   if (keepExpand) {
     DWORD existing = REG_NONE;
     const std::string name = Terminated(valueName);
-    if (RegQueryValueExA(key, name.c_str(), nullptr, &existing, nullptr, nullptr) ==
-            ERROR_SUCCESS &&
-        existing == REG_EXPAND_SZ)
-      type = REG_EXPAND_SZ;
+    const LONG query = RegQueryValueExA(key, name.c_str(), nullptr, &existing, nullptr, nullptr);
+    if (query == ERROR_SUCCESS) {
+      if (existing == REG_EXPAND_SZ) type = REG_EXPAND_SZ;
+    } else if (query != ERROR_FILE_NOT_FOUND) {
+      // The type of the value in place is unknown: writing REG_SZ could turn
+      // a REG_EXPAND_SZ Path into one whose %SystemRoot% entries no longer
+      // expand. Better to store nothing.
+      RegCloseKey(key);
+      return 2;
+    }
   }
   LONG rc = SetStringValue(key, valueName, type, text);
   RegCloseKey(key);
