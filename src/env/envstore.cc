@@ -25,6 +25,9 @@ constexpr UINT kBroadcastTimeoutMs = 5000;
 constexpr char kRebootRequest[] =
     "You should reboot your computer to enable the change to the environment table!\n";
 
+// The value's result when the variable cannot be read, stored or deleted.
+constexpr int kNoSuchVariable = 2;
+
 struct ScopeKey {
   HKEY root;
   const char* subkey;
@@ -43,6 +46,9 @@ bool IsWindowsNT() {
 }
 
 int GetEnvironmentValue(std::string& out, std::string_view name, EnvScope scope) {
+  // An empty name would address the key's unnamed value, which is no
+  // variable: a variable always has a name.
+  if (name.empty()) return kNoSuchVariable;
   const ScopeKey key = KeyOf(scope);
   int status = ReadRegistryString(out, key.root, key.subkey, name);
   // The registry hands back the stored bytes, terminator included; the
@@ -52,6 +58,7 @@ int GetEnvironmentValue(std::string& out, std::string_view name, EnvScope scope)
 }
 
 int SetEnvironmentValue(std::string_view text, std::string_view name, EnvScope scope) {
+  if (name.empty()) return kNoSuchVariable;
   const ScopeKey key = KeyOf(scope);
   // A rewrite keeps an existing REG_EXPAND_SZ: a system Path turned into
   // REG_SZ would leave every %SystemRoot% entry in it unexpanded.
@@ -61,6 +68,7 @@ int SetEnvironmentValue(std::string_view text, std::string_view name, EnvScope s
 }
 
 int DeleteEnvironmentValue(std::string_view name, EnvScope scope) {
+  if (name.empty()) return kNoSuchVariable;
   const ScopeKey key = KeyOf(scope);
   int status = DeleteRegistryValue(key.root, key.subkey, name);
   if (status == 0) EnvironmentChanged = 1;

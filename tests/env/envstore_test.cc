@@ -30,6 +30,20 @@ TEST_F(EnvTest, IsWindowsNTFollowsTheTopBitOfTheVersion) {
   }
 }
 
+TEST_F(EnvTest, AnEmptyNameIsNoVariableAndLeavesTheDefaultValueAlone) {
+  StoreValue(HKEY_CURRENT_USER, kUserEnvKey, "", REG_SZ, "keep");
+  EnvironmentChanged = 0;
+  std::string out = "old";
+  EXPECT_EQ(GetEnvironmentValue(out, "", EnvScope::User), 2);
+  EXPECT_EQ(out, "old");
+  EXPECT_EQ(SetEnvironmentValue("C:\\x", "", EnvScope::User), 2);
+  EXPECT_EQ(DeleteEnvironmentValue("", EnvScope::User), 2);
+  EXPECT_EQ(EnvironmentChanged, 0);
+  auto stored = QueryValue(HKEY_CURRENT_USER, kUserEnvKey, "");
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->data, std::string("keep", 5));
+}
+
 TEST_F(EnvTest, ValuesLiveUnderTheScopesKeys) {
   const struct {
     EnvScope scope;
