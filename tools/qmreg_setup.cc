@@ -19,36 +19,14 @@
 
 #include "platform/lifecycle.h"
 #include "platform/win32api.h"
+#include "reg_roots.h"
 
 namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 
-struct Root {
-  const char* shortName;
-  const char* longName;
-  HKEY key;
-};
-
-const Root kRoots[] = {
-    {"HKLM", "HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-    {"HKCU", "HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-    {"HKCR", "HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-    {"HKU", "HKEY_USERS", HKEY_USERS},
-    {"HKCC", "HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
-};
-
-bool SameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
+constexpr auto SameNoCase = regtool::EqualsNoCase;
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "qmreg-setup: %s\n", message.c_str());
@@ -72,14 +50,11 @@ struct Request {
 bool SplitKey(std::string_view key, Request& req) {
   std::size_t slash = key.find('\\');
   std::string_view root = key.substr(0, slash);
-  for (const Root& r : kRoots) {
-    if (SameNoCase(root, r.shortName) || SameNoCase(root, r.longName)) {
-      req.root = r.key;
-      req.subkey = slash == std::string_view::npos ? "" : std::string(key.substr(slash + 1));
-      return true;
-    }
-  }
-  return false;
+  const regtool::Root* r = regtool::FindRoot(root);
+  if (r == nullptr) return false;
+  req.root = r->key;
+  req.subkey = slash == std::string_view::npos ? "" : std::string(key.substr(slash + 1));
+  return true;
 }
 
 // The value's bytes as RegSetValueExA takes them; false on bad data.

@@ -15,6 +15,7 @@
 
 #include "platform/emulated/machine.h"
 #include "platform/win32api.h"
+#include "reg_roots.h"
 
 namespace {
 
@@ -41,30 +42,7 @@ int SyntaxError() {
   return Fail("Invalid syntax. Type \"REG QUERY /?\" for help.");
 }
 
-struct Root {
-  const char* shortName;
-  const char* longName;
-  HKEY key;
-};
-
-const Root kRoots[] = {
-    {"HKLM", "HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-    {"HKCU", "HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-    {"HKCR", "HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-    {"HKU", "HKEY_USERS", HKEY_USERS},
-    {"HKCC", "HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
-};
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
+using regtool::EqualsNoCase;
 
 std::string Hex(const std::string& data) {
   static const char kDigits[] = "0123456789ABCDEF";
@@ -273,9 +251,7 @@ int Query(int argc, char** argv) {
   std::string rootText = keyArg.substr(0, cut);
   std::string subkey = cut == std::string::npos ? "" : keyArg.substr(cut + 1);
   while (!subkey.empty() && subkey.back() == '\\') subkey.pop_back();
-  const Root* root = nullptr;
-  for (const Root& r : kRoots)
-    if (EqualsNoCase(rootText, r.shortName) || EqualsNoCase(rootText, r.longName)) root = &r;
+  const regtool::Root* root = regtool::FindRoot(rootText);
   if (!root) return Fail("Invalid system key");
 
   HKEY key = nullptr;
