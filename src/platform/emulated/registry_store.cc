@@ -502,25 +502,18 @@ LONG RegistryStore::HasSubkeys(KeyId id, bool* out) {
 }
 
 LONG RegistryStore::DeleteKey(KeyId id) {
-  KeyRecord record;
-  if (LONG err = GetKey(id, &record)) return err;
-  LONG status;
-  for (Statement which : {kDeleteKeyValues, kDeleteKeyRow}) {
-    sqlite3_stmt* s = Prepare(which, &status);
-    if (!s) return status;
-    Cursor c(s);
-    sqlite3_bind_int64(s, 1, id);
-    int rc = sqlite3_step(s);
-    if (rc != SQLITE_DONE) return Fail(rc);
-  }
-  return Touch(record.parent);
+  return DeleteWith(id, kDeleteKeyValues, kDeleteKeyRow);
 }
 
 LONG RegistryStore::DeleteTree(KeyId id) {
+  return DeleteWith(id, kDeleteTreeValues, kDeleteTreeKeys);
+}
+
+LONG RegistryStore::DeleteWith(KeyId id, Statement values, Statement keys) {
   KeyRecord record;
   if (LONG err = GetKey(id, &record)) return err;
   LONG status;
-  for (Statement which : {kDeleteTreeValues, kDeleteTreeKeys}) {
+  for (Statement which : {values, keys}) {
     sqlite3_stmt* s = Prepare(which, &status);
     if (!s) return status;
     Cursor c(s);

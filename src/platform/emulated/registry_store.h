@@ -153,6 +153,8 @@ class RegistryStore {
   // The first column of the first row of a statement, as text.
   LONG QueryText(const char* sql, std::string* out);
   LONG Fail(int rc);
+  // Deletes a key's values and rows through the two statements given.
+  LONG DeleteWith(KeyId id, Statement values, Statement keys);
   LONG Touch(KeyId id);
   LONG EnsureSchema();
   LONG Seed();
