@@ -145,14 +145,25 @@ void BytesToCodeUnits(std::u16string& units, std::string_view bytes) {
 
 // ---- The line reader -----------------------------------------------------------
 
+// The code unit that ends the data of a UTF-16 file, as the byte 0x1A ends
+// that of an ANSI file.
+constexpr long kEndOfDataUnit = 0x001A;
+
 // Next code unit of a UTF-16 file, -1 at the end of the data (half a unit
-// included).
-long NextCodeUnit(text::TextReader& stream) {
-  int low = stream.Get();
+// included). The file's bytes are read as stored: the end-of-data and line-end
+// rules apply to whole code units, never to one byte of a character.
+long NextCodeUnit(RegLineSource& source) {
+  if (source.ended) return -1;
+  int low = source.stream.Get();
   if (low == EOF) return -1;
-  int high = stream.Get();
+  int high = source.stream.Get();
   if (high == EOF) return -1;
-  return static_cast<long>(static_cast<unsigned>(low) | (static_cast<unsigned>(high) << 8));
+  long unit = static_cast<long>(static_cast<unsigned>(low) | (static_cast<unsigned>(high) << 8));
+  if (unit == kEndOfDataUnit) {
+    source.ended = true;
+    return -1;
+  }
+  return unit;
 }
 
 LineRead ReadAnsiLine(std::string& line, size_t size, RegLineSource& source) {
@@ -176,12 +187,12 @@ LineRead ReadAnsiLine(std::string& line, size_t size, RegLineSource& source) {
 LineRead ReadWideLine(std::string& line, RegLineSource& source) {
   std::u16string& units = source.wide;
   units.clear();
-  if (source.pending < 0 && source.stream.AtEnd()) return LineRead::End;
+  if (source.AtEnd()) return LineRead::End;
   LineRead read = LineRead::Whole;
   for (;;) {
     long unit = source.pending;
     source.pending = -1;
-    if (unit < 0) unit = NextCodeUnit(source.stream);
+    if (unit < 0) unit = NextCodeUnit(source);
     // A last line without a line feed is still a line.
     if (unit < 0) {
       if (units.empty()) return LineRead::End;
@@ -383,7 +394,10 @@ void HandleLine(RegFileState& state, std::string_view line) {
 bool ReadByteOrderMark(text::TextReader& stream) {
   int first = stream.Get();
   int second = stream.Get();
-  if (first == kByteOrderMarkFirst && second == kByteOrderMarkSecond) return true;
+  if (first == kByteOrderMarkFirst && second == kByteOrderMarkSecond) {
+    stream.SetRaw(true);
+    return true;
+  }
   stream.Rewind();
   return false;
 }

@@ -54,8 +54,11 @@ struct RegLineSource {
   std::u16string wide;
   std::string continuation;
 
+  // Set by the code unit U+001A, which ends the data of a UTF-16 file.
+  bool ended = false;
+
   // True once the data has ended and nothing read ahead is left.
-  bool AtEnd() const { return pending < 0 && stream.AtEnd(); }
+  bool AtEnd() const { return pending < 0 && (ended || stream.AtEnd()); }
 };
 
 enum class LineRead {

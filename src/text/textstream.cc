@@ -29,6 +29,7 @@ int TextReader::Get() {
     return EOF;
   }
   auto c = static_cast<unsigned char>(buf_[pos_++]);
+  if (raw_) return c;
   if (c == kCtrlZ) {
     sawCtrlZ_ = true;
     atEnd_ = true;

@@ -31,6 +31,10 @@ class TextReader {
   bool AtEnd() const { return atEnd_; }
   // Back to the first byte of the file.
   void Rewind();
+  // From here on, deliver the bytes as stored: no CR LF pair, no 0x1A end.
+  // The bytes of a UTF-16 file are halves of code units, not text: a 0x1A or
+  // a CR LF pair among them is part of a character (U+041A, U+4E1A, ...).
+  void SetRaw(bool raw) { raw_ = raw; }
 
  private:
   bool Fill();
@@ -40,6 +44,7 @@ class TextReader {
   size_t len_ = 0;
   bool atEnd_ = false;     // a read has hit the end of the data
   bool sawCtrlZ_ = false;  // 0x1A seen: nothing after it is data
+  bool raw_ = false;       // bytes as stored, no text-stream rules
 };
 
 class TextWriter {

@@ -62,8 +62,8 @@ RULES = {
         "a UTF-16 line holding a character the code page cannot represent ends "
         "quillmark's processing there; regedit reads on",
     "ctrl-z-ends-file":
-        "a 0x1A byte ends the data of a text stream, also inside a UTF-16 code unit; "
-        "regedit reads on",
+        "a 0x1A byte (in a UTF-16 file the code unit U+001A) ends the data of a "
+        "text stream; regedit reads on",
     "kind-not-imported":
         "hex(n) data other than hex:, hex(2): and hex(7): is not imported",
     "spaces-around-equals":
@@ -206,10 +206,14 @@ def first_unconvertible_line(text, values):
 
 
 def ctrl_z_line(raw, utf16):
-    pos = raw.find(b"\x1a")
+    if utf16:
+        # Only the whole code unit U+001A ends a UTF-16 file's data.
+        pos = next((i for i in range(2, len(raw) - 1, 2) if raw[i:i + 2] == b"\x1a\x00"), -1)
+    else:
+        pos = raw.find(b"\x1a")
     if pos < 0:
         return None
-    head = raw[2:pos - (pos % 2)] if utf16 else raw[:pos]
+    head = raw[2:pos] if utf16 else raw[:pos]
     text = head.decode("utf-16-le", errors="replace") if utf16 else head.decode("latin-1")
     return text.replace("\r\n", "\n").count("\n")
 

@@ -221,6 +221,14 @@ TEST_F(RegFileTest, Utf16TextIsStoredInTheCodePageOfTheLocale) {
   ASSERT_EQ(Process(RegFileBytes(file, Encoding::Utf16)), 0);
   EXPECT_EQ(TestValue("\xC3\xFB"), Sz("\xD6\xD0\xCE\xC4"));
   EXPECT_EQ(TestValue("x"), ExpandSz("\xD6\xD0\xCE\xC4"));
+  // Characters whose code units hold the byte 0x1A are stored whole, and the
+  // lines after them are read.
+  SHDeleteKeyA(HKEY_CURRENT_USER, kTestKey.c_str());
+  ASSERT_EQ(Process(RegFileBytes(KeyLine() + "\"k\"=\"\u041A\u4E1A\"\n\"z\"=\"1\"\n",
+                                 Encoding::Utf16)),
+            0);
+  EXPECT_EQ(TestValue("k"), Sz("\xA7\xAC\xD2\xB5"));
+  EXPECT_NE(TestValue("z"), std::nullopt);
 
   ASSERT_TRUE(text::SetLocale("english"));
   SHDeleteKeyA(HKEY_CURRENT_USER, kTestKey.c_str());
@@ -257,11 +265,15 @@ TEST_F(RegFileTest, ReadsTheFileAsAWindowsTextStream) {
        bom + Utf16Bytes(key + "\"a\"=\"1\"\r\n\"b\"=\"2\"") + "\x00"s,
        {"a", "b"},
        {}},
-      // U+041A is the bytes 1A 04: the end of the data, on the raw bytes. What
-      // was read of that line is the last line, as in an ANSI file.
-      {"0x1A byte inside UTF-16 text",
-       bom + Utf16Bytes(key + "\"a\"=\"1\"\r\n\"x\"=\"\u041A\"\r\n\"b\"=\"2\"\r\n"),
-       {"a", "x"},
+      // U+041A and U+4E1A are the bytes 1A 04 and 1A 4E: characters, not the
+      // end of the data, which only the code unit U+001A marks.
+      {"0x1A byte inside UTF-16 characters",
+       bom + Utf16Bytes(key + "\"a\"=\"1\"\r\n\"x\"=\"\u041A\u4E1A\"\r\n\"b\"=\"2\"\r\n"),
+       {"a", "x", "b"},
+       {}},
+      {"U+001A ends UTF-16 data",
+       bom + Utf16Bytes(key + "\"a\"=\"1\"\r\n\x1A\"b\"=\"2\"\r\n"),
+       {"a"},
        {"b"}},
       // A character GBK cannot hold ends the processing at that line.
       {"unconvertible comment",
