@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "env/envstore.h"
 #include "env/pathlist.h"
 #include "platform/crt.h"
 #include "text/codepage.h"
@@ -37,9 +38,11 @@ constexpr std::string_view kInterpreterSpecials = "&<>()@^|";
 // between the quotes is one of its special characters; otherwise it drops
 // the first and the last quote of the line, so such a name gets a second
 // pair for it to drop (C:\Program Files (x86)\... is the common case).
+// COMMAND.COM of Windows 9x/ME drops no quotes: there one pair encloses it.
 std::string InterpreterCommand(const std::string& file) {
-  if (file.find_first_of(kInterpreterSpecials) != std::string::npos) return "\"\"" + file + "\"\"";
-  if (HasSpace(file)) return "\"" + file + "\"";
+  const bool special = file.find_first_of(kInterpreterSpecials) != std::string::npos;
+  if (special && IsWindowsNT()) return "\"\"" + file + "\"\"";
+  if (special || HasSpace(file)) return "\"" + file + "\"";
   return file;
 }
 

@@ -129,6 +129,18 @@ TEST_F(LauncherTest, RunsTheFileInItsDirectoryThenDeletesIt) {
   }
 }
 
+// COMMAND.COM of Windows 9x/ME takes a quoted name as it is: one pair.
+TEST_F(LauncherTest, OnWindows9xSpecialCharactersGetOnePairOfQuotes) {
+  ::setenv("QUILLMARK_WINVER", "win98", 1);
+  prefix_.WriteFile("C:\\R&D\\go.bat", "@echo off\r\n");
+  RunProgram("C:\\R&D\\go.bat", "");
+  ::unsetenv("QUILLMARK_WINVER");
+  const std::vector<Invocation> runs = Invocations();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].commandLine, "\"C:\\R&D\\go.bat\"");
+  EXPECT_FALSE(Exists("C:\\R&D\\go.bat"));
+}
+
 // Inside sub, the name sub\go.bat would reach another file: that one must be
 // neither run nor deleted.
 TEST_F(LauncherTest, RelativeFileDoesNotReachAFileOfTheSamePathInsideItsDirectory) {
