@@ -128,10 +128,12 @@ void ParentDirectory(std::string& text) {
     text.pop_back();
   }
   size_t cut = LastBackslash(text);
-  if (cut == npos)
-    text = ".";
-  else
+  if (cut == npos) {
+    text.clear();
+    text.push_back('.');
+  } else {
     text.resize(cut);
+  }
 }
 
 void AppendPathComponent(std::string& dir, std::string_view part) {

@@ -21,6 +21,11 @@
 // memory runs out.
 std::atomic<bool> failAllocations{false};
 
+// The replacements pair malloc with free themselves; GCC cannot see that
+// through the replaced operators and warns about a mismatch.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void* operator new(std::size_t size) {
   if (failAllocations.load(std::memory_order_relaxed)) throw std::bad_alloc();
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
