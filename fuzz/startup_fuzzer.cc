@@ -134,6 +134,17 @@ std::string WithoutSetLines(const std::string& text, const Forms& f) {
   return kept;
 }
 
+// Where "/e:" begins in `lower` on a character boundary: under code page
+// 936 a lead byte takes the byte after it, so a '/' there is no switch.
+size_t FindSwitch(const std::string& lower) {
+  for (size_t i = 0; i < lower.size();) {
+    if (lower.compare(i, 3, "/e:") == 0) return i;
+    const auto byte = static_cast<unsigned char>(lower[i]);
+    i += (g_chinese && byte >= 0x81 && byte <= 0xFE && i + 1 < lower.size()) ? 2 : 1;
+  }
+  return std::string::npos;
+}
+
 // CONFIG.SYS after the environment size was set, as nothing-lost asks: the
 // first line, which ends at its first CR or LF, either gets the switch or
 // follows a new SHELL line; every byte after that line end stays (a lone CR
@@ -150,7 +161,7 @@ std::string ExpectedConfig(const std::string& old, int size) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   std::string head;
   if (lower.rfind("shell=", 0) == 0) {
-    const size_t option = lower.find("/e:");
+    const size_t option = FindSwitch(lower);
     if (option == std::string::npos) {
       head = first + " /E:" + sz;
     } else {
