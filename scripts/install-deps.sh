@@ -2,7 +2,8 @@
 # Installs what building and testing Quillmark needs on Debian 12 (bookworm):
 # the native toolchain, SQLite and GoogleTest, the MinGW-w64 cross compilers
 # for the Windows builds, and Wine (64-bit and 32-bit) to run them.
-# Run as root. Safe to run again; asks nothing.
+# Run as root. Safe to run again; asks nothing. Recommended packages come
+# too: that is the set the tests have been run with (Wine in particular).
 set -euo pipefail
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -19,7 +20,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 apt-get update -q
 
-apt-get install -y -q --no-install-recommends \
+apt-get install -y -q \
   ca-certificates \
   cmake \
   ninja-build \
