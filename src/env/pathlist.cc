@@ -234,11 +234,11 @@ int FindPathInList(std::string_view list, std::string_view path, PathMatch& matc
   // Nothing left to look for (the path was ";"): an empty text is no entry.
   if (wanted.empty()) return 1;
 
+  const text::LowerText lowerList(list);
   size_t from = 0;
   while (from <= list.size()) {
-    size_t found = text::FindNoCase(list.substr(from), wanted);
-    if (found == npos) return 2;
-    size_t begin = from + found;
+    size_t begin = lowerList.Find(wanted, from);
+    if (begin == npos) return 2;
     size_t e = begin + wanted.size();
     if (e < list.size() && list[e] == '\\') ++e;
     bool endsEntry = e == list.size() || list[e] == ';';

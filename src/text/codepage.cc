@@ -396,16 +396,23 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 }
 
 size_t FindNoCase(std::string_view haystack, std::string_view needle) {
+  return LowerText(haystack).Find(needle);
+}
+
+LowerText::LowerText(std::string_view text) : lower_(ToLower(text)), boundary_(text.size() + 1) {
   const CaseTable& t = Table();
-  std::string h = ToLower(haystack), n = ToLower(needle);
-  if (n.empty()) return 0;
-  // Character boundaries of the haystack: a match must begin and end on one,
-  // so that a trail byte is never taken for a character of its own.
-  std::vector<bool> boundary(h.size() + 1, false);
-  for (size_t i = 0; i < h.size(); i += CharLength(t, haystack, i)) boundary[i] = true;
-  boundary[h.size()] = true;
-  for (size_t pos = h.find(n); pos != std::string::npos; pos = h.find(n, pos + 1))
-    if (boundary[pos] && boundary[pos + n.size()]) return pos;
+  // Character boundaries: a match must begin and end on one, so that a
+  // trail byte is never taken for a character of its own.
+  for (size_t i = 0; i < text.size(); i += CharLength(t, text, i)) boundary_[i] = true;
+  boundary_[text.size()] = true;
+}
+
+size_t LowerText::Find(std::string_view needle, size_t from) const {
+  const std::string n = ToLower(needle);
+  if (from > lower_.size()) return std::string_view::npos;
+  if (n.empty()) return from;
+  for (size_t pos = lower_.find(n, from); pos != std::string::npos; pos = lower_.find(n, pos + 1))
+    if (boundary_[pos] && boundary_[pos + n.size()]) return pos;
   return std::string_view::npos;
 }
 

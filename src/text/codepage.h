@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace text {
 
@@ -39,6 +40,20 @@ bool EqualsNoCase(std::string_view a, std::string_view b);
 // Position of the first occurrence of `needle` in `haystack` that begins on a
 // character boundary, compared without regard to case; npos when none.
 size_t FindNoCase(std::string_view haystack, std::string_view needle);
+
+// A text lower-cased once, for many case-insensitive searches in it: a list
+// searched entry after entry must not be lower-cased again for every try.
+class LowerText {
+ public:
+  explicit LowerText(std::string_view text);
+  // First occurrence at or after `from` of `needle` (compared without regard
+  // to case) that begins and ends on a character boundary; npos when none.
+  size_t Find(std::string_view needle, size_t from = 0) const;
+
+ private:
+  std::string lower_;
+  std::vector<bool> boundary_;  // boundary_[i]: a character begins at i
+};
 
 // UTF-16 code units to the code page of the locale in force. Nothing when a
 // character has no representation there (no best-fit substitution, no '?').
