@@ -255,6 +255,10 @@ int SetEnvironmentSize(int size) {
   if (!read) return 1;
   const char* comspec = crt::getenv("ComSpec");
   if (comspec == nullptr || *comspec == '\0') return 2;
+  // A read-only CONFIG.SYS is the user's word that it stays as it is, as a
+  // read-only autoexec.bat is never replaced either.
+  const DWORD current = GetFileAttributesA(config.c_str());
+  if (current != INVALID_FILE_ATTRIBUTES && (current & FILE_ATTRIBUTE_READONLY) != 0) return 2;
   const std::string sizeText = std::to_string(size);
 
   if (content.empty()) {

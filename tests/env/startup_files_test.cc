@@ -301,6 +301,20 @@ TEST_F(StartupFilesTest, EnvironmentSizeHidesTheNewFile) {
   EXPECT_NE(GetFileAttributesA(kConfig) & FILE_ATTRIBUTE_HIDDEN, 0u);
 }
 
+// A read-only CONFIG.SYS, empty or not, is neither replaced nor made writable.
+TEST_F(StartupFilesTest, ReadOnlyConfigIsLeftAlone) {
+  for (const char* content : {"DOS=HIGH\r\n", ""}) {
+    SCOPED_TRACE(content);
+    prefix_.WriteFile(kConfig, content);
+    ASSERT_TRUE(SetFileAttributesA(kConfig, FILE_ATTRIBUTE_READONLY));
+    EXPECT_NE(SetEnvironmentSize(4096), 0);
+    EXPECT_EQ(prefix_.ReadFile(kConfig), content);
+    EXPECT_NE(GetFileAttributesA(kConfig) & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_FALSE(std::filesystem::exists(prefix_.HostPath("C:\\CONFIG.SYS.bak")));
+    ASSERT_TRUE(SetFileAttributesA(kConfig, FILE_ATTRIBUTE_ARCHIVE));
+  }
+}
+
 // When the new CONFIG.SYS cannot be put in place the old one stays, and the
 // operation says so.
 TEST_F(StartupFilesTest, FailedConfigReplacementKeepsTheOldFile) {
