@@ -50,14 +50,8 @@ std::string InterpreterCommand(const std::string& file) {
 // walked character by character: in a double-byte code page the second byte
 // of a character may be 0x5C, and a name cut there would be another file's.
 std::string_view NameAfterLastBackslash(std::string_view path) {
-  size_t start = 0;
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (text::IsLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size())
-      ++i;
-    else if (path[i] == '\\')
-      start = i + 1;
-  }
-  return path.substr(start);
+  const size_t slash = text::FindLastBackslash(path);
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
 std::string DirectoryOfFile(std::string_view file) {

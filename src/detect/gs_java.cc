@@ -50,13 +50,7 @@ std::string ReadGhostscriptLibrary() {
 // double-byte code page the second byte of a character may be 0x5C, which is
 // no backslash, and a cut there would leave half a character behind.
 bool CutToDirectory(std::string& library) {
-  size_t slash = std::string::npos;
-  for (size_t i = 0; i < library.size(); ++i) {
-    if (text::IsLeadByte(static_cast<unsigned char>(library[i])) && i + 1 < library.size())
-      ++i;
-    else if (library[i] == '\\')
-      slash = i;
-  }
+  const size_t slash = text::FindLastBackslash(library);
   if (slash == std::string::npos) return false;
   library.resize(slash);
   return true;

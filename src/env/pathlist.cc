@@ -41,13 +41,6 @@ bool EndsWithBackslash(std::string_view s) {
   return last == s.size() - 1;
 }
 
-size_t LastBackslash(std::string_view s) {
-  size_t found = npos;
-  for (size_t i = 0; i < s.size(); i = NextCharacter(s, i))
-    if (s[i] == '\\') found = i;
-  return found;
-}
-
 bool StartsWith(std::string_view s, std::string_view prefix) {
   return s.substr(0, prefix.size()) == prefix;
 }
@@ -127,7 +120,7 @@ void ParentDirectory(std::string& text) {
     if (text.size() <= 2 || text[text.size() - 2] == ':') return;
     text.pop_back();
   }
-  size_t cut = LastBackslash(text);
+  size_t cut = text::FindLastBackslash(text);
   if (cut == npos) {
     text.clear();
     text.push_back('.');

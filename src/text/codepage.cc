@@ -395,6 +395,14 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && CompareNoCase(a, b) == 0;
 }
 
+size_t FindLastBackslash(std::string_view s) {
+  const CaseTable& t = Table();
+  size_t found = std::string_view::npos;
+  for (size_t i = 0; i < s.size(); i += CharLength(t, s, i))
+    if (s[i] == '\\') found = i;
+  return found;
+}
+
 size_t FindNoCase(std::string_view haystack, std::string_view needle) {
   return LowerText(haystack).Find(needle);
 }
