@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "fuzz_prefix.h"
 #include "platform/emulated/machine.h"
 #include "platform/emulated/registry_store.h"
 #include "platform/win32api.h"
@@ -29,12 +30,6 @@ constexpr size_t kLongDirectoryLength = 262;
 class FuzzMachine {
  public:
   FuzzMachine() {
-    const char* base = std::getenv("QM_FUZZ_TMPDIR");
-    if (!base) base = std::filesystem::exists("/dev/shm") ? "/dev/shm" : "/tmp";
-    std::string tmpl = std::string(base) + "/qmfuzz-XXXXXX";
-    if (!::mkdtemp(tmpl.data())) std::abort();
-    dir_ = tmpl;
-    ::setenv("QUILLMARK_PREFIX", dir_.c_str(), 1);
     ::setenv("windir", "C:\\WINDOWS", 1);
     ::setenv("ComSpec", "C:\\COMMAND.COM", 1);
     ::setenv("Path", "C:\\WINDOWS;C:\\a", 1);
@@ -48,16 +43,11 @@ class FuzzMachine {
     std::filesystem::create_directories(drive() + "/" + first + "/" + second);
     WriteHost("f.txt", "not a directory\r\n");
   }
-  ~FuzzMachine() {
-    emulated::ResetMachine();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
   FuzzMachine(const FuzzMachine&) = delete;
   FuzzMachine& operator=(const FuzzMachine&) = delete;
 
-  const std::string& dir() const { return dir_; }
-  std::string drive() const { return dir_ + "/drive_c"; }
+  const std::string& dir() const { return prefix_.dir(); }
+  std::string drive() const { return prefix_.dir() + "/drive_c"; }
 
   // Writes a file under drive C: by its host-relative name.
   void WriteHost(const std::string& name, const std::string& bytes) const {
@@ -113,7 +103,7 @@ class FuzzMachine {
   }
 
  private:
-  std::string dir_;
+  FuzzPrefix prefix_;
   bool win98_ = false;
 };
 

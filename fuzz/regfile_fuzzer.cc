@@ -13,6 +13,7 @@
 #include "platform/emulated/machine.h"
 #include "registry/regfile.h"
 #include "text/codepage.h"
+#include "fuzz_prefix.h"
 
 namespace {
 
@@ -24,21 +25,7 @@ constexpr const char* kLocales[] = {"chinese-simplified", ".65001", "english"};
 
 class FuzzMachine {
  public:
-  FuzzMachine() {
-    const char* base = std::getenv("QM_FUZZ_TMPDIR");
-    if (!base) base = std::filesystem::exists("/dev/shm") ? "/dev/shm" : "/tmp";
-    std::string tmpl = std::string(base) + "/qmfuzz-XXXXXX";
-    if (!::mkdtemp(tmpl.data())) std::abort();
-    dir_ = tmpl;
-    ::setenv("QUILLMARK_PREFIX", dir_.c_str(), 1);
-    std::filesystem::create_directories(dir_ + "/drive_c");
-    input_ = dir_ + "/drive_c/input.reg";
-  }
-  ~FuzzMachine() {
-    emulated::ResetMachine();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
+  FuzzMachine() : input_(prefix_.dir() + "/drive_c/input.reg") {}
 
   void Run(const uint8_t* data, size_t size) {
     std::FILE* f = std::fopen(input_.c_str(), "wb");
@@ -54,14 +41,14 @@ class FuzzMachine {
       emulated::ResetMachine();
       std::error_code ec;
       for (const char* name : {"registry.db", "registry.db-wal", "registry.db-shm"})
-        std::filesystem::remove(dir_ + "/" + name, ec);
+        std::filesystem::remove(prefix_.dir() + "/" + name, ec);
     } else if (runs_ % kRunsPerCommit == 0) {
       emulated::CommitPendingRun();
     }
   }
 
  private:
-  std::string dir_;
+  qmfuzz::FuzzPrefix prefix_;
   std::string input_;
   unsigned runs_ = 0;
   size_t locale_ = std::size(kLocales);  // none set yet
