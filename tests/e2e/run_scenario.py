@@ -543,6 +543,7 @@ class Wine:
 
     def begin(self, case):
         self.case = case
+        self.loader_faults = 0
         self._restore_shared_keys(expander(case)[0]("{KEY}"))
 
     def end(self, passed):
@@ -553,9 +554,12 @@ class Wine:
 
     def run(self, program, args, cwd_host, env):
         extra = dict(env)
-        return winerun.run_exe(self.prefix, self.programs[program], args, cwd=cwd_host,
-                               env_extra=extra, base_env=winerun.minimal_host_env(),
-                               timeout=RUN_TIMEOUT_SECONDS)
+        r = winerun.run_exe(self.prefix, self.programs[program], args, cwd=cwd_host,
+                            env_extra=extra, base_env=winerun.minimal_host_env(),
+                            timeout=RUN_TIMEOUT_SECONDS)
+        if winerun.loader_fault(r):
+            self.loader_faults += 1
+        return r
 
     def reg(self, verb, args):
         return winerun.run_reg(self.prefix, self.bits, [verb] + args)
@@ -774,11 +778,18 @@ def main(argv):
             print(f"SKIP {case.name} [{backend.name}]: {why}")
             continue
         ran += 1
-        try:
-            backend.begin(case)
-            failures = run_case(case, backend, opts.testdata)
-        except (ScenarioError, RuntimeError, OSError, subprocess.TimeoutExpired) as e:
-            failures = [f"could not run: {e}"]
+        for attempt in (1, 2):
+            try:
+                backend.begin(case)
+                failures = run_case(case, backend, opts.testdata)
+            except (ScenarioError, RuntimeError, OSError, subprocess.TimeoutExpired) as e:
+                failures = [f"could not run: {e}"]
+            # A run whose result Wine's loader lost cannot be judged; the case
+            # starts from a clean key and directory, so it is made once more.
+            if not failures or not getattr(backend, "loader_faults", 0) or attempt == 2:
+                break
+            print(f"note: {case.name} [{backend.name}]: Wine's loader failed as a run ended; "
+                  "the case runs again")
         backend.end(not failures)
         if failures:
             failed += 1

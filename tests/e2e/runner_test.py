@@ -208,6 +208,64 @@ class Running(unittest.TestCase):
         self.assertEqual(code, 77, out)
 
 
+class WineLoaderFault(unittest.TestCase):
+    """A run lost to Wine's loader at exit is made again only when it may be;
+    any other failure is the program's and stands."""
+
+    FAULT = "Inconsistency detected by ld.so: dl-fini.c: 87: _dl_fini: Assertion failed!"
+
+    def setUp(self):
+        sys.path.insert(0, os.path.join(HERE, "..", "wine"))
+        import winerun
+        self.winerun = winerun
+        self.dir = tempfile.mkdtemp()
+        self.exe = os.path.join(self.dir, "prog.exe")
+        header = bytearray(512)
+        header[0:2] = b"MZ"
+        header[0x3C:0x40] = (64).to_bytes(4, "little")
+        header[64:70] = b"PE\0\0" + (0x14C).to_bytes(2, "little")
+        with open(self.exe, "wb") as f:
+            f.write(bytes(header))
+        self.count = os.path.join(self.dir, "count")
+        self.loader = os.path.join(self.dir, "fake-wine")
+        self.saved = winerun.WINE32
+        winerun.WINE32 = self.loader
+
+    def tearDown(self):
+        self.winerun.WINE32 = self.saved
+        subprocess.run(["rm", "-rf", self.dir])
+
+    def fake(self, faults, code=127, message=FAULT):
+        """A loader whose first `faults` runs end with `code` and `message`."""
+        with open(self.loader, "w") as f:
+            f.write(f"#!/bin/sh\necho x >> '{self.count}'\n"
+                    f"if [ $(wc -l < '{self.count}') -le {faults} ]; then\n"
+                    f"  echo '{message}' >&2; exit {code}\nfi\necho done\n")
+        os.chmod(self.loader, 0o755)
+
+    def runs(self):
+        with open(self.count) as f:
+            return len(f.readlines())
+
+    def test_cases(self):
+        cases = [
+            # (what, faults, exit code, message, repeatable, want exit, want runs)
+            ("lost once, repeatable", 1, 127, self.FAULT, True, 0, 2),
+            ("lost once, not repeatable", 1, 127, self.FAULT, False, 127, 1),
+            ("lost every time", 9, 127, self.FAULT, True, 127, 3),
+            ("127 without the loader's message", 1, 127, "not found", True, 127, 1),
+            ("the message with the program's own code", 1, 3, self.FAULT, True, 3, 1),
+        ]
+        for what, faults, code, message, repeatable, want, want_runs in cases:
+            with self.subTest(what):
+                if os.path.exists(self.count):
+                    os.unlink(self.count)
+                self.fake(faults, code, message)
+                r = self.winerun.run_exe(self.dir, self.exe, [], repeatable=repeatable)
+                self.assertEqual(r.returncode, want)
+                self.assertEqual(self.runs(), want_runs)
+
+
 if __name__ == "__main__":
     if len(sys.argv) > 1 and not sys.argv[1].startswith("-"):
         os.environ["QM_BIN_DIR"] = sys.argv.pop(1)
