@@ -22,6 +22,7 @@ namespace {
 
 constexpr int kRegFileRead = 0;
 constexpr int kRegFileNotOpened = 1;
+constexpr int kRegFileIncomplete = 2;
 
 // The UTF-16 little-endian byte-order mark, as its two bytes in the file.
 constexpr int kByteOrderMarkFirst = 0xFF;
@@ -69,6 +70,10 @@ struct RegFileState {
   HKEY currentKey = nullptr;    // the latest key line's key, or none
   bool sectionMarked = false;   // removal: the latest key line carried "]--uninstall"
   bool sectionDeleted = false;  // removal: ... and its key tree was deleted
+  // Something the file asks for was not carried out: a line too long or not
+  // text, a text over its limit, a key or value that could not be written.
+  // The lines after it are still read; the result says it.
+  bool incomplete = false;
   // Working texts, kept from line to line so that a line costs no allocation.
   std::string line;
   std::string valueName;
@@ -78,11 +83,6 @@ struct RegFileState {
 };
 
 // ---- Small text helpers --------------------------------------------------------
-
-// A line is text up to its first zero byte, as the C string it is read into.
-std::string_view LineText(const std::string& line) {
-  return std::string_view(line.data(), std::min(line.find('\0'), line.size()));
-}
 
 bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -176,12 +176,21 @@ LineRead ReadAnsiLine(std::string& line, size_t size, RegLineSource& source) {
   }
   if (line.size() < maxChars) source.stream.ReadLine(line, maxChars - line.size());
   if (line.empty()) return LineRead::End;
-  if (line.back() == '\n' || line.size() < maxChars) return LineRead::Whole;
-  // A full piece: whether the line goes on shows only by reading ahead.
-  int next = source.stream.Get();
-  if (next == EOF) return LineRead::Whole;
-  source.pending = next;
-  return LineRead::Piece;
+  if (line.back() != '\n' && line.size() == maxChars) {
+    // A full piece: whether the line goes on shows only by reading ahead.
+    int next = source.stream.Get();
+    if (next != EOF) {
+      source.pending = next;
+      return LineRead::Piece;
+    }
+  }
+  // Cut at its zero, the line would be taken for the shorter line before it.
+  if (size_t zero = line.find('\0'); zero != std::string::npos) {
+    line.resize(zero);
+    source.lost = true;
+    return LineRead::NotText;
+  }
+  return LineRead::Whole;
 }
 
 LineRead ReadWideLine(std::string& line, RegLineSource& source) {
@@ -206,7 +215,16 @@ LineRead ReadWideLine(std::string& line, RegLineSource& source) {
     }
     units.push_back(static_cast<char16_t>(unit));
   }
-  if (WideTextToAnsi(line, units) != 0) return LineRead::End;
+  if (read == LineRead::Whole && units.find(u'\0') != std::u16string::npos) {
+    // Only the text before the zero is converted, to tell the kind of line.
+    source.lost = true;
+    if (WideTextToAnsi(line, units) != 0) line.clear();
+    return LineRead::NotText;
+  }
+  if (WideTextToAnsi(line, units) != 0) {
+    source.lost = true;
+    return LineRead::End;
+  }
   return read;
 }
 
@@ -259,22 +277,31 @@ void HandleKeyLine(RegFileState& state, std::string_view line) {
   }
   // Removal never creates what is missing: a key that is not there has no
   // values to remove.
-  state.currentKey = state.mode == RegFileMode::Import ? OpenRegistryPathKey(path, false)
-                                                       : OpenExistingRegistryPathKey(path);
+  if (state.mode == RegFileMode::Removal) {
+    state.currentKey = OpenExistingRegistryPathKey(path);
+    return;
+  }
+  state.currentKey = OpenRegistryPathKey(path, false);
+  if (!state.currentKey) state.incomplete = true;
 }
 
-// A line too long for the line buffer is skipped whole; its later pieces are
-// never taken for lines of their own (the tail of a long string could pass
-// for a value line). A long key line still ends the section before it, and
-// its own section has no key. Returns false when the file's data has ended
-// (or a UTF-16 piece could not be converted).
-bool SkipLongLine(RegFileState& state) {
-  if (ClassifyLine(LineText(state.line)) == LineKind::Key) CloseCurrentKey(state);
-  LineRead read;
-  do {
-    read = ReadRegLine(state.line, kRegLineRequest, state.source);
-  } while (read == LineRead::Piece);
+// A line too long for the line buffer, or one that is not text, is skipped
+// whole; the later pieces of a long line are never taken for lines of their
+// own (the tail of a long string could pass for a value line). Such a key
+// line still ends the section before it, and its own section has no key.
+// `read` is how the line's first read ended. Returns false when the file's
+// data has ended (or a UTF-16 piece could not be converted).
+bool SkipUnreadableLine(RegFileState& state, LineRead read) {
+  state.incomplete = true;
+  if (ClassifyLine(state.line) == LineKind::Key) CloseCurrentKey(state);
+  while (read == LineRead::Piece) read = ReadRegLine(state.line, kRegLineRequest, state.source);
   return read != LineRead::End;
+}
+
+// A write that failed leaves the value as it was; the file is not carried
+// out whole.
+void NoteWrite(RegFileState& state, int result) {
+  if (result != 0) state.incomplete = true;
 }
 
 void ImportHexValue(RegFileState& state, std::string_view data) {
@@ -289,25 +316,35 @@ void ImportHexValue(RegFileState& state, std::string_view data) {
   // The list begins as far from the data's first character as the tag is
   // long, wherever the tag was found.
   std::string_view list = data.substr(form->tag.size());
-  if (ParseHexBytes(state.valueData, list, state.source) != kHexListRead) return;
+  // A list that breaks the format (a missing byte, a missing continuation
+  // line) asks for nothing; one over the limits asks for what cannot be held.
+  int parsed = ParseHexBytes(state.valueData, list, state.source);
+  if (parsed == kHexListTooLong) state.incomplete = true;
+  if (parsed != kHexListRead) return;
   switch (form->kind) {
     case HexKind::Binary: {
       auto bytes = std::span<const BYTE>(reinterpret_cast<const BYTE*>(state.valueData.data()),
                                          state.valueData.size());
-      WriteKeyBinary(bytes, state.currentKey, state.valueName);
+      NoteWrite(state, WriteKeyBinary(bytes, state.currentKey, state.valueName));
       break;
     }
     case HexKind::ExpandString:
       BytesToCodeUnits(state.wideData, state.valueData);
-      if (WideTextToAnsi(state.converted, state.wideData) != 0) return;
-      if (state.converted.size() > kMaxConvertedTextLength) return;
-      WriteKeyExpandString(state.converted, state.currentKey, state.valueName);
+      if (WideTextToAnsi(state.converted, state.wideData) != 0 ||
+          state.converted.size() > kMaxConvertedTextLength) {
+        state.incomplete = true;
+        return;
+      }
+      NoteWrite(state, WriteKeyExpandString(state.converted, state.currentKey, state.valueName));
       break;
     case HexKind::MultiString:
       BytesToCodeUnits(state.wideData, state.valueData);
-      if (WideMultiStringToAnsi(state.converted, state.wideData) != 0) return;
-      if (state.converted.size() > kMaxConvertedListLength) return;
-      WriteKeyMultiString(state.converted, state.currentKey, state.valueName);
+      if (WideMultiStringToAnsi(state.converted, state.wideData) != 0 ||
+          state.converted.size() > kMaxConvertedListLength) {
+        state.incomplete = true;
+        return;
+      }
+      NoteWrite(state, WriteKeyMultiString(state.converted, state.currentKey, state.valueName));
       break;
   }
 }
@@ -316,11 +353,15 @@ void ImportValue(RegFileState& state, std::string_view data) {
   switch (data.front()) {
     case '"':
       ParseQuotedString(state.valueData, data);
-      if (state.valueData.size() > kMaxStringDataLength) return;
-      WriteKeyString(state.valueData, state.currentKey, state.valueName);
+      if (state.valueData.size() > kMaxStringDataLength) {
+        state.incomplete = true;
+        return;
+      }
+      NoteWrite(state, WriteKeyString(state.valueData, state.currentKey, state.valueName));
       break;
     case 'd':
-      if (auto number = ScanDword(data)) WriteKeyDword(*number, state.currentKey, state.valueName);
+      if (auto number = ScanDword(data))
+        NoteWrite(state, WriteKeyDword(*number, state.currentKey, state.valueName));
       break;
     case 'h':
       ImportHexValue(state, data);
@@ -336,7 +377,10 @@ void RemoveValue(RegFileState& state, std::string_view data) {
     case '"': {
       // Only a marker after the string counts; one inside the quotes is data.
       size_t stringEnd = *ParseQuotedString(state.valueData, data);
-      if (state.valueData.size() > kMaxStringDataLength) return;
+      if (state.valueData.size() > kMaxStringDataLength) {
+        state.incomplete = true;
+        return;
+      }
       marked = Contains(data.substr(stringEnd), kValueMarker);
       break;
     }
@@ -364,7 +408,10 @@ void HandleValueLine(RegFileState& state, std::string_view line, LineKind kind) 
   } else {
     size_t nameEnd = *ParseQuotedString(state.valueName, line);
     if (nameEnd >= line.size() || line[nameEnd] != '=') return;
-    if (state.valueName.size() > kMaxValueNameLength) return;
+    if (state.valueName.size() > kMaxValueNameLength) {
+      state.incomplete = true;
+      return;
+    }
     dataStart = nameEnd + 1;
   }
   std::string_view data = line.substr(dataStart);
@@ -386,6 +433,20 @@ void HandleLine(RegFileState& state, std::string_view line) {
       break;
     case LineKind::Ignored:
       break;
+  }
+}
+
+// After the data has ended at its mark (the byte 0x1A, or the code unit
+// U+001A of a UTF-16 file): whether the file goes on with anything but more
+// marks. Such a file is not read whole, although every line read was handled.
+bool DataAfterEndMark(RegLineSource& source) {
+  if (!source.utf16) return source.stream.DataAfterEndMark();
+  if (!source.ended) return false;
+  for (;;) {
+    int low = source.stream.Get();
+    int high = source.stream.Get();
+    if (high == EOF) return false;
+    if (low != kEndOfDataUnit || high != 0) return true;
   }
 }
 
@@ -465,10 +526,10 @@ int ParseHexBytes(std::string& out, std::string_view text, RegLineSource& source
       // Too long for a continuation line: the rest of it goes too, and the
       // value with it.
       while (read == LineRead::Piece) read = ReadRegLine(nextLine, kHexLineRequest, source);
-      return kHexLineUnreadable;
+      return kHexListTooLong;
     }
-    if (read == LineRead::End) return kHexLineUnreadable;
-    cursorText = LineText(nextLine);
+    if (read != LineRead::Whole) return kHexLineUnreadable;
+    cursorText = nextLine;
     cursor = cursorText.find_first_not_of(' ');
     if (cursor == std::string_view::npos) cursor = cursorText.size();
   }
@@ -524,14 +585,16 @@ int ProcessRegFile(std::string_view path, RegFileMode mode) {
   while (!state.source.AtEnd()) {
     LineRead read = ReadRegLine(state.line, kRegLineRequest, state.source);
     if (read == LineRead::End) break;
-    if (read == LineRead::Piece) {
-      if (!SkipLongLine(state)) break;
-    } else {
-      HandleLine(state, LineText(state.line));
+    if (read == LineRead::Whole) {
+      HandleLine(state, state.line);
+    } else if (!SkipUnreadableLine(state, read)) {
+      break;
     }
   }
   CloseCurrentKey(state);
-  return kRegFileRead;
+  bool whole = !state.incomplete && !state.source.lost && !stream.ReadFailed() &&
+               !DataAfterEndMark(state.source);
+  return whole ? kRegFileRead : kRegFileIncomplete;
 }
 
 }  // namespace qm

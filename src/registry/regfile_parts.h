@@ -56,16 +56,23 @@ struct RegLineSource {
 
   // Set by the code unit U+001A, which ends the data of a UTF-16 file.
   bool ended = false;
+  // Set when some of the file could not be read as text: a line holding a
+  // zero byte or code unit, or a UTF-16 line with a character the code page
+  // cannot hold.
+  bool lost = false;
 
   // True once the data has ended and nothing read ahead is left.
   bool AtEnd() const { return pending < 0 && (ended || stream.AtEnd()); }
 };
 
 enum class LineRead {
-  End,    // nothing: the data has ended, or a UTF-16 line could not be converted
-  Whole,  // a line, ended by its line feed or by the end of the data
-  Piece,  // the first `size` - 1 characters (ANSI) or kMaxWideLineUnits code
-          // units (UTF-16) of a longer line; the next read goes on with it
+  End,      // nothing: the data has ended, or a UTF-16 line could not be converted
+  Whole,    // a line, ended by its line feed or by the end of the data
+  Piece,    // the first `size` - 1 characters (ANSI) or kMaxWideLineUnits code
+            // units (UTF-16) of a longer line; the next read goes on with it
+  NotText,  // a whole line holding a zero byte or code unit, which no line of
+            // text does; `line` holds only what came before the zero, which
+            // tells no more than the kind of line it was
 };
 
 // Reads one line into `line` (replacing its contents).
@@ -77,6 +84,7 @@ enum class LineRead {
 // converted with WideTextToAnsi; a last line without a line feed is a whole
 // line, and half a code unit at the end of the data is dropped. End when the
 // conversion fails.
+// End after a failed conversion and NotText both set `source.lost`.
 LineRead ReadRegLine(std::string& line, size_t size, RegLineSource& source);
 
 // ---- Parsing ---------------------------------------------------------------------
@@ -91,10 +99,11 @@ std::optional<size_t> ParseQuotedString(std::string& out, std::string_view text)
 constexpr int kHexListRead = 0;
 constexpr int kHexByteUnreadable = 1;  // no hex digit where a byte must be
 constexpr int kHexLineUnreadable = 2;  // a continuation line is missing,
-                                       // too long, or not convertible
-constexpr int kHexListTooLong = 3;     // more than kMaxHexBytes bytes, or
-                                       // more than kMaxHexTextLength
-                                       // characters of list text
+                                       // not text, or not convertible
+constexpr int kHexListTooLong = 3;     // more than kMaxHexBytes bytes, more
+                                       // than kMaxHexTextLength characters of
+                                       // list text, or a continuation line
+                                       // of more than 32,767 characters
 
 // Decodes the comma-separated hex bytes at `text` into `out` (replacing its
 // contents), reading continuation lines from `source` while a line's list

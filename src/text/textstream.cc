@@ -58,6 +58,21 @@ bool TextReader::ReadLine(std::string& line, size_t maxChars) {
   return taken > 0 || (maxChars == 0 && !atEnd_);
 }
 
+bool TextReader::ReadFailed() const {
+  return file_ && std::ferror(file_);
+}
+
+bool TextReader::DataAfterEndMark() {
+  if (!sawCtrlZ_ || !file_) return false;
+  for (;;) {
+    for (; pos_ < len_; ++pos_)
+      if (static_cast<unsigned char>(buf_[pos_]) != kCtrlZ) return true;
+    len_ = std::fread(buf_, 1, sizeof buf_, file_);
+    pos_ = 0;
+    if (len_ == 0) return false;
+  }
+}
+
 void TextReader::Rewind() {
   if (file_) std::rewind(file_);
   pos_ = len_ = 0;

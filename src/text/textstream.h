@@ -29,6 +29,12 @@ class TextReader {
   bool ReadLine(std::string& line, size_t maxChars);
   // True once a read has hit the end of the data (feof of the translated stream).
   bool AtEnd() const { return atEnd_; }
+  // True when a read of the file failed (not merely reached its end).
+  bool ReadFailed() const;
+  // After the data has ended at a byte 0x1A: whether the file holds anything
+  // after it but more 0x1A bytes (what an old editor pads a file with). Reads
+  // on to find out; the stream is at its end either way.
+  bool DataAfterEndMark();
   // Back to the first byte of the file.
   void Rewind();
   // From here on, deliver the bytes as stored: no CR LF pair, no 0x1A end.

@@ -87,6 +87,16 @@ RULES = {
         "represent fail that value",
 }
 
+# What makes quillmark say that a file was not carried out whole, where
+# regedit may say nothing. Every file without one of these must succeed, and
+# every file with one must print the failure line.
+FAILURE_REASONS = {
+    "unconvertible-line-ends-file": "a line the code page cannot hold ends the reading",
+    "data-after-ctrl-z": "the file goes on after the 0x1A that ends its data",
+    "unconvertible-hex-text": "(import) a hex(2)/hex(7) value the code page cannot hold",
+    "key-under-no-root": "(import) a key line whose path starts with no root",
+}
+
 
 # ---- Reading the files -----------------------------------------------------------
 
@@ -205,6 +215,16 @@ def first_unconvertible_line(text, values):
     return None
 
 
+def data_after_ctrl_z(raw, utf16):
+    """Whether anything but more end marks follows the mark that ends the data."""
+    if utf16:
+        pos = next((i for i in range(2, len(raw) - 1, 2) if raw[i:i + 2] == b"\x1a\x00"), -1)
+        rest = raw[pos:len(raw) - (len(raw) - pos) % 2] if pos >= 0 else b""
+        return pos >= 0 and rest != b"\x1a\x00" * (len(rest) // 2)
+    pos = raw.find(b"\x1a")
+    return pos >= 0 and raw[pos:].strip(b"\x1a") != b""
+
+
 def ctrl_z_line(raw, utf16):
     if utf16:
         # Only the whole code unit U+001A ends a UTF-16 file's data.
@@ -267,6 +287,20 @@ def hex_bytes(listing):
     return bytes(int(b, 16) for b in listing.replace("\\", "").split(",") if b.strip())
 
 
+def result_as_predicted(name, option, r, reasons):
+    """The run's result line is the failure line exactly when the file gives
+    a reason for it; the exit code is 0 either way (one option's failure
+    does not end a run)."""
+    failed = SUCCESS_LINE not in r.stdout
+    if r.returncode == 0 and failed == bool(reasons):
+        if reasons:
+            print(f"{name}: {option} reports a failure: " + ", ".join(sorted(reasons)))
+        return True
+    want = "the failure line (" + ", ".join(sorted(reasons)) + ")" if reasons else "success"
+    print(f"{name}: quillmark {option} gave {r.returncode}, {r.stdout!r}; expected {want}")
+    return False
+
+
 def text_of(export_data):
     """The UTF-16 text of an exported hex(2)/hex(7) value."""
     return hex_bytes(export_data[7:]).decode("utf-16-le", errors="replace")
@@ -282,6 +316,7 @@ class Source:
         self.keys, self.values = lenient_parse(self.text)
         self.stop = first_unconvertible_line(self.text, self.values) if self.utf16 else None
         self.ctrl_z = ctrl_z_line(raw, self.utf16)
+        self.data_after_ctrl_z = data_after_ctrl_z(raw, self.utf16)
         header = split_lines(self.text)[0] if self.text else ""
         self.wine_rejects = raw[:3] == b"\xef\xbb\xbf" or header.strip() not in (
             "REGEDIT4", "Windows Registry Editor Version 5.00")
@@ -293,6 +328,25 @@ class Source:
         if self.ctrl_z is not None and index >= self.ctrl_z:
             return "ctrl-z-ends-file"
         return None
+
+    def failure_reasons(self, removal):
+        """Why quillmark must report that it did not carry the file out whole."""
+        reasons = set()
+        if self.stop is not None:
+            reasons.add("unconvertible-line-ends-file")
+        if self.data_after_ctrl_z:
+            reasons.add("data-after-ctrl-z")
+        if removal:
+            return reasons
+        for index, path, deletion, indented in self.keys:
+            if not deletion and not indented and self.unread(index) is None \
+                    and not path.startswith(PEER_KEY + "\\"):
+                reasons.add("key-under-no-root")
+        for v in self.values:
+            if v.key is not None and not v.indented and not v.spaced \
+                    and self.unread(v.index) is None and self.hex_text_unconvertible(v):
+                reasons.add("unconvertible-hex-text")
+        return reasons
 
     def value_lines(self, key, name):
         return [v for v in self.values
@@ -504,8 +558,7 @@ def compare(prefix, peer_dir, regedit, exe, reg_dir, files):
         sources[nn] = (f, Source(rewrite_roots(raw, "Q", nn)))
         run(prefix, regedit, ["/s", f"C:\\peer\\{nn}W.reg"])
         r = run(prefix, exe, ["+regf", f"C:\\peer\\{nn}Q.reg"])
-        if r.returncode != 0 or SUCCESS_LINE not in r.stdout:
-            print(f"{f}: quillmark +regf gave {r.returncode}: {r.stdout!r}")
+        if not result_as_predicted(f, "+regf", r, sources[nn][1].failure_reasons(False)):
             return 1
 
     def export(side, tag):
@@ -539,8 +592,7 @@ def compare(prefix, peer_dir, regedit, exe, reg_dir, files):
         nn = f[:2]
         for side in ("Q", "R"):
             r = run(prefix, exe, ["-regf", f"C:\\peer\\{nn}{side}.reg"])
-            if r.returncode != 0 or SUCCESS_LINE not in r.stdout:
-                print(f"{f}: quillmark -regf gave {r.returncode}: {r.stdout!r}")
+            if not result_as_predicted(f, "-regf", r, sources[nn][1].failure_reasons(True)):
                 return 1
     if export("Q", "-after-removal") != export_q:
         unexplained.append("-regf of unmarked files changed the imported tree")
