@@ -128,6 +128,8 @@ def start(prefix):
     subprocess.run([WINESERVER, f"-p{SERVER_LINGER_SECONDS}"], env=env, cwd=prefix, check=True,
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     boot = _run([WINE64, "wineboot", "--init"], env=env, timeout=300)
+    if loader_fault(boot):  # booting a booted prefix again changes nothing
+        boot = _run([WINE64, "wineboot", "--init"], env=env, timeout=300)
     if boot.returncode != 0:
         sys.stderr.write(boot.stderr.decode(errors="replace"))
         raise RuntimeError(f"wineboot failed with {boot.returncode}")
