@@ -49,6 +49,20 @@ struct FinderCase {
   std::string expected;
 };
 
+// Each case on a fresh machine: its versions registered under `valueName`,
+// then `find` must give the case's result and text.
+template <size_t N>
+void ExpectFinds(const FinderCase (&cases)[N], const char* valueName, int (*find)(std::string&)) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    qmtest::TempPrefix prefix;
+    Register(c.entries, valueName);
+    std::string out = "stale";
+    EXPECT_EQ(find(out), c.result);
+    EXPECT_EQ(out, c.expected);
+  }
+}
+
 TEST(FindLatestJava, TheHighestVersionIsTheNewest) {
   const FinderCase cases[] = {
       {"1.4.2 over 1.4 and 1.3",
@@ -75,14 +89,7 @@ TEST(FindLatestJava, TheHighestVersionIsTheNewest) {
       {"key without versions", {{kJavaKey, nullptr, nullptr}}, 1, ""},
       {"nothing registered", {}, 1, ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    qmtest::TempPrefix prefix;
-    Register(c.entries, "JavaHome");
-    std::string out = "stale";
-    EXPECT_EQ(qm::FindLatestJava(out), c.result);
-    EXPECT_EQ(out, c.expected);
-  }
+  ExpectFinds(cases, "JavaHome", qm::FindLatestJava);
 }
 
 TEST(FindLatestGhostscript, LastFamilyWithAValueThenHighestVersion) {
@@ -119,14 +126,7 @@ TEST(FindLatestGhostscript, LastFamilyWithAValueThenHighestVersion) {
        "gsdll32.dll"},
       {"nothing registered", {}, 1, ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    qmtest::TempPrefix prefix;
-    Register(c.entries, "GS_DLL");
-    std::string out = "stale";
-    EXPECT_EQ(qm::FindLatestGhostscript(out), c.result);
-    EXPECT_EQ(out, c.expected);
-  }
+  ExpectFinds(cases, "GS_DLL", qm::FindLatestGhostscript);
 }
 
 // In the program's default code page (936) the second byte of a double-byte
@@ -143,19 +143,15 @@ TEST(FindLatestGhostscript, TrailByteIsNoBackslash) {
        0,
        "C:\\\xD5\x5C"},
       {"no backslash but a trail byte: left as read",
-       {{kGpl, "10.0", "gs\xD5\x5C" "dll.dll"}},
+       {{kGpl, "10.0",
+         "gs\xD5\x5C"
+         "dll.dll"}},
        1,
-       "gs\xD5\x5C" "dll.dll"},
+       "gs\xD5\x5C"
+       "dll.dll"},
   };
   ASSERT_TRUE(text::SetLocale("chinese-simplified"));
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    qmtest::TempPrefix prefix;
-    Register(c.entries, "GS_DLL");
-    std::string out = "stale";
-    EXPECT_EQ(qm::FindLatestGhostscript(out), c.result);
-    EXPECT_EQ(out, c.expected);
-  }
+  ExpectFinds(cases, "GS_DLL", qm::FindLatestGhostscript);
   text::SetLocale("C");
 }
 

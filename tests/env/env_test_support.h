@@ -13,6 +13,7 @@
 #include "env/envstore.h"
 #include "env/pathlist.h"
 #include "platform/win32api.h"
+#include "support/registry_values.h"
 #include "support/temp_prefix.h"
 #include "text/codepage.h"
 
@@ -20,51 +21,6 @@ namespace qmtest {
 
 constexpr char kSystemEnvKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 constexpr char kUserEnvKey[] = "Environment";
-
-struct StoredValue {
-  DWORD type = REG_NONE;
-  std::string data;  // the bytes as stored, terminator included
-};
-
-inline std::optional<StoredValue> QueryValue(HKEY root, const std::string& subkey,
-                                             const std::string& name) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
-  StoredValue v;
-  DWORD size = 0;
-  LONG r = RegQueryValueExA(key, name.c_str(), nullptr, &v.type, nullptr, &size);
-  if (r == ERROR_SUCCESS) {
-    v.data.resize(size);
-    r = RegQueryValueExA(key, name.c_str(), nullptr, &v.type,
-                         reinterpret_cast<BYTE*>(v.data.data()), &size);
-    v.data.resize(size);
-  }
-  RegCloseKey(key);
-  if (r != ERROR_SUCCESS) return std::nullopt;
-  return v;
-}
-
-inline bool KeyExists(HKEY root, const std::string& subkey) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
-}
-
-// Stores `text` with its terminator (or raw bytes for other types).
-inline void StoreValue(HKEY root, const std::string& subkey, const std::string& name, DWORD type,
-                       const std::string& bytes) {
-  HKEY key = nullptr;
-  ASSERT_EQ(
-      RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-      ERROR_SUCCESS);
-  std::string data = bytes;
-  if (type == REG_SZ || type == REG_EXPAND_SZ) data.push_back('\0');
-  ASSERT_EQ(RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                           static_cast<DWORD>(data.size())),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
-}
 
 inline std::string Text(const StoredValue& v) {
   return std::string(v.data.c_str());

@@ -17,51 +17,22 @@
 #include "platform/win32api.h"
 #include "registry/regfile.h"
 #include "registry/registry.h"
+#include "support/registry_values.h"
 #include "support/temp_prefix.h"
 #include "text/codepage.h"
 #include "text/output.h"
 
 namespace {
 
+using qmtest::QueryValue;
+using qmtest::StoredValue;
+using qmtest::StoreValue;
+
 constexpr char kKeep[] = "Software\\Keep";
 constexpr char kKeepPath[] = "HKEY_CURRENT_USER\\Software\\Keep";
 constexpr char kStampKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Pinebrook";
 constexpr char kFailedLine[] = "Error: Failed to do speicified operation(s)!\n";
 constexpr LONG kInjected = ERROR_ACCESS_DENIED;
-
-struct Stored {
-  DWORD type = REG_NONE;
-  std::string data;
-  bool operator==(const Stored&) const = default;
-};
-
-std::optional<Stored> Query(HKEY root, const char* subkey, const char* name) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
-  Stored v;
-  DWORD size = 0;
-  LONG r = RegQueryValueExA(key, name, nullptr, &v.type, nullptr, &size);
-  if (r == ERROR_SUCCESS) {
-    v.data.resize(size);
-    r = RegQueryValueExA(key, name, nullptr, &v.type, reinterpret_cast<BYTE*>(v.data.data()),
-                         &size);
-    v.data.resize(size);
-  }
-  RegCloseKey(key);
-  if (r != ERROR_SUCCESS) return std::nullopt;
-  return v;
-}
-
-void Store(HKEY root, const char* subkey, const char* name, DWORD type, const std::string& text) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(root, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  const std::string data = text + '\0';
-  ASSERT_EQ(RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                           static_cast<DWORD>(data.size())),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
-}
 
 class FaultTest : public ::testing::Test {
  protected:
@@ -71,10 +42,10 @@ class FaultTest : public ::testing::Test {
     text::SetLocale("C");
     prefix_.MakeDir("C:\\tex\\bin");
     prefix_.MakeDir("C:\\a");
-    Store(HKEY_CURRENT_USER, kKeep, "list", REG_EXPAND_SZ, "C:\\a;%WINDIR%\\b");
-    Store(HKEY_CURRENT_USER, kKeep, "other", REG_SZ, "neighbour");
-    Store(HKEY_CURRENT_USER, "Environment", "Path", REG_EXPAND_SZ, "C:\\a;C:\\old");
-    Store(HKEY_CURRENT_USER, "Environment", "TEXINPUTS", REG_SZ, ".;C:\\tex");
+    StoreValue(HKEY_CURRENT_USER, kKeep, "list", REG_EXPAND_SZ, "C:\\a;%WINDIR%\\b");
+    StoreValue(HKEY_CURRENT_USER, kKeep, "other", REG_SZ, "neighbour");
+    StoreValue(HKEY_CURRENT_USER, "Environment", "Path", REG_EXPAND_SZ, "C:\\a;C:\\old");
+    StoreValue(HKEY_CURRENT_USER, "Environment", "TEXINPUTS", REG_SZ, ".;C:\\tex");
   }
   void TearDown() override {
     qm::EnvironmentChanged = 0;
@@ -82,13 +53,13 @@ class FaultTest : public ::testing::Test {
   }
 
   // Every value the operations below could touch.
-  std::vector<std::optional<Stored>> Everything() const {
-    return {Query(HKEY_CURRENT_USER, kKeep, "list"),
-            Query(HKEY_CURRENT_USER, kKeep, "other"),
-            Query(HKEY_CURRENT_USER, kKeep, "new"),
-            Query(HKEY_CURRENT_USER, "Environment", "Path"),
-            Query(HKEY_CURRENT_USER, "Environment", "TEXINPUTS"),
-            Query(HKEY_LOCAL_MACHINE, kStampKey, "MD5:setup.exe")};
+  std::vector<std::optional<StoredValue>> Everything() const {
+    return {QueryValue(HKEY_CURRENT_USER, kKeep, "list"),
+            QueryValue(HKEY_CURRENT_USER, kKeep, "other"),
+            QueryValue(HKEY_CURRENT_USER, kKeep, "new"),
+            QueryValue(HKEY_CURRENT_USER, "Environment", "Path"),
+            QueryValue(HKEY_CURRENT_USER, "Environment", "TEXINPUTS"),
+            QueryValue(HKEY_LOCAL_MACHINE, kStampKey, "MD5:setup.exe")};
   }
 
   qmtest::TempPrefix prefix_;
@@ -162,7 +133,7 @@ TEST_F(FaultTest, AFailingRegistryCallLeavesEveryValueAsItWas) {
 TEST_F(FaultTest, AFailedTypeQueryNeverTurnsAnExpandStringIntoAPlainOne) {
   emulated::InjectRegistryFault("RegQueryValueExA", kInjected, 1);
   const int status = qm::SetEnvironmentValue("C:\\new;%WINDIR%", "Path", qm::EnvScope::User);
-  const auto path = Query(HKEY_CURRENT_USER, "Environment", "Path");
+  const auto path = QueryValue(HKEY_CURRENT_USER, "Environment", "Path");
   ASSERT_TRUE(path.has_value());
   if (status == 0) {
     EXPECT_EQ(path->type, static_cast<DWORD>(REG_EXPAND_SZ));
@@ -183,14 +154,14 @@ TEST_F(FaultTest, TheDriverSaysAFailedWriteFailedAndGoesOn) {
   text::CaptureOutput(nullptr);
   EXPECT_EQ(code, 0);
   EXPECT_EQ(out, std::string(kFailedLine) + "Succeeded in doing speicified operation(s)!\n");
-  EXPECT_EQ(Query(HKEY_CURRENT_USER, kKeep, "list"), before[0]);
-  const auto added = Query(HKEY_CURRENT_USER, kKeep, "added");
+  EXPECT_EQ(QueryValue(HKEY_CURRENT_USER, kKeep, "list"), before[0]);
+  const auto added = QueryValue(HKEY_CURRENT_USER, kKeep, "added");
   ASSERT_TRUE(added.has_value());
   EXPECT_EQ(added->data, std::string("yes\0", 4));
 }
 
 TEST_F(FaultTest, AnImportWhoseWriteFailsKeepsThatValueAndImportsTheRest) {
-  Store(HKEY_CURRENT_USER, kKeep, "second", REG_SZ, "old");
+  StoreValue(HKEY_CURRENT_USER, kKeep, "second", REG_SZ, "old");
   prefix_.WriteFile("C:\\in.reg",
                     "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Keep]\r\n"
                     "\"second\"=\"new\"\r\n\"third\"=\"3\"\r\n");
@@ -198,14 +169,14 @@ TEST_F(FaultTest, AnImportWhoseWriteFailsKeepsThatValueAndImportsTheRest) {
   // file, and the result says that not all of it was done.
   emulated::InjectRegistryFault("RegSetValueExA", kInjected, 1);
   EXPECT_EQ(qm::ProcessRegFile("C:\\in.reg", qm::RegFileMode::Import), 2);
-  const auto second = Query(HKEY_CURRENT_USER, kKeep, "second");
+  const auto second = QueryValue(HKEY_CURRENT_USER, kKeep, "second");
   ASSERT_TRUE(second.has_value());
   EXPECT_EQ(second->data, std::string("old\0", 4)) << "the failed value keeps its old data";
   EXPECT_EQ(second->type, static_cast<DWORD>(REG_SZ));
-  const auto third = Query(HKEY_CURRENT_USER, kKeep, "third");
+  const auto third = QueryValue(HKEY_CURRENT_USER, kKeep, "third");
   ASSERT_TRUE(third.has_value());
   EXPECT_EQ(third->data, std::string("3\0", 2));
-  EXPECT_EQ(Query(HKEY_CURRENT_USER, kKeep, "other")->data, std::string("neighbour\0", 10));
+  EXPECT_EQ(QueryValue(HKEY_CURRENT_USER, kKeep, "other")->data, std::string("neighbour\0", 10));
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ std::string KeyLine(const std::string& sub = "") {
 }
 
 std::optional<StoredValue> TestValue(const std::string& name, const std::string& sub = "") {
-  return Query(HKEY_CURRENT_USER, sub.empty() ? kTestKey : kTestKey + "\\" + sub, name);
+  return QueryValue(HKEY_CURRENT_USER, sub.empty() ? kTestKey : kTestKey + "\\" + sub, name);
 }
 
 // ---- Data kinds --------------------------------------------------------------
@@ -196,9 +196,9 @@ TEST_F(RegFileTest, DeletionKeyLineTouchesNoRoot) {
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kTestKey + "\\Gone"));
   }
   // Nor does a marked one delete the key of that other root.
-  Put(HKEY_LOCAL_MACHINE, "Software\\Keep", "v", Sz("x"));
+  PutValue(HKEY_LOCAL_MACHINE, "Software\\Keep", "v", Sz("x"));
   ASSERT_EQ(Process("[-HKEY_CURRENT_USER\\Software\\Keep]--uninstall\n", RegFileMode::Removal), 0);
-  EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "Software\\Keep", "v"), Sz("x"));
+  EXPECT_EQ(QueryValue(HKEY_LOCAL_MACHINE, "Software\\Keep", "v"), Sz("x"));
 }
 
 // In GBK, U+4E5A is 81 5D and U+4E57 is 81 5C: trail bytes that equal ']'
@@ -354,12 +354,12 @@ struct RemovalCase {
 // B (b1, b2) and nothing else under the test key.
 void SetUpRemovalMachine() {
   SHDeleteKeyA(HKEY_CURRENT_USER, kTestKey.c_str());
-  Put(HKEY_CURRENT_USER, kTestKey + "\\A", "a1", Sz("1"));
-  Put(HKEY_CURRENT_USER, kTestKey + "\\A", "a2", Dword(2));
-  Put(HKEY_CURRENT_USER, kTestKey + "\\A", "a3", Binary("\x03"));
-  Put(HKEY_CURRENT_USER, kTestKey + "\\A\\Sub", "s", Sz("s"));
-  Put(HKEY_CURRENT_USER, kTestKey + "\\B", "b1", Sz("1"));
-  Put(HKEY_CURRENT_USER, kTestKey + "\\B", "b2", Sz("2"));
+  PutValue(HKEY_CURRENT_USER, kTestKey + "\\A", "a1", Sz("1"));
+  PutValue(HKEY_CURRENT_USER, kTestKey + "\\A", "a2", Dword(2));
+  PutValue(HKEY_CURRENT_USER, kTestKey + "\\A", "a3", Binary("\x03"));
+  PutValue(HKEY_CURRENT_USER, kTestKey + "\\A\\Sub", "s", Sz("s"));
+  PutValue(HKEY_CURRENT_USER, kTestKey + "\\B", "b1", Sz("1"));
+  PutValue(HKEY_CURRENT_USER, kTestKey + "\\B", "b2", Sz("2"));
 }
 
 TEST_F(RegFileTest, RemovesOnlyWhatIsMarked) {
@@ -403,7 +403,7 @@ TEST_F(RegFileTest, RemovesOnlyWhatIsMarked) {
       ASSERT_EQ(Process(RegFileBytes(c.file, encoding), RegFileMode::Removal), 0);
       for (const Presence& p : c.after) {
         const std::string subkey = kTestKey + "\\" + p.sub;
-        bool present = p.name ? Query(HKEY_CURRENT_USER, subkey, p.name).has_value()
+        bool present = p.name ? QueryValue(HKEY_CURRENT_USER, subkey, p.name).has_value()
                               : KeyExists(HKEY_CURRENT_USER, subkey);
         EXPECT_EQ(present, p.present) << p.sub << " " << (p.name ? p.name : "(key)");
       }
@@ -621,7 +621,7 @@ TEST_F(RegFileTest, RealFilesReportOnlyWhatTheyCannotDo) {
 // M4 on a real file: its last line, "MarkChar"=dword:000000fb, has no line feed.
 TEST_F(RegFileTest, RealUtf16FileKeepsItsLastLineWithoutLineFeed) {
   ASSERT_EQ(Process(ReadHostFile(RealFile("39-far-colors-farcolors242-utf16.reg"))), 0);
-  EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software\\Far\\Colors\\Highlight\\Group99", "MarkChar"),
+  EXPECT_EQ(QueryValue(HKEY_CURRENT_USER, "Software\\Far\\Colors\\Highlight\\Group99", "MarkChar"),
             Dword(0xfb));
 }
 

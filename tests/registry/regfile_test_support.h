@@ -5,26 +5,18 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
-#include <ostream>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "platform/win32api.h"
 #include "registry/regfile.h"
+#include "support/registry_values.h"
 #include "support/temp_prefix.h"
 #include "text/codepage.h"
 
 namespace qmtest {
 
 enum class Encoding { Ansi, Utf16 };
-
-struct StoredValue {
-  DWORD type;
-  std::string data;
-  bool operator==(const StoredValue&) const = default;
-};
 
 // A fresh machine with the driver's default locale.
 class RegFileTest : public ::testing::Test {
@@ -95,15 +87,6 @@ inline std::string RegFileBytes(std::string_view text, Encoding encoding) {
   return "\xFF\xFE" + Utf16Bytes(crlf);
 }
 
-inline void PrintTo(const StoredValue& v, std::ostream* os) {
-  *os << "type " << v.type << " bytes [";
-  for (unsigned char c : v.data) {
-    static const char* digits = "0123456789abcdef";
-    *os << digits[c >> 4] << digits[c & 15] << ' ';
-  }
-  *os << "]";
-}
-
 // Values as the registry holds them; strings with their terminator.
 inline StoredValue Sz(std::string_view text) {
   return {REG_SZ, std::string(text) + '\0'};
@@ -121,43 +104,6 @@ inline StoredValue Dword(DWORD value) {
 }
 inline StoredValue MultiSz(std::string_view bytesWithTerminators) {
   return {REG_MULTI_SZ, std::string(bytesWithTerminators)};
-}
-
-// The value `name` under `subkey` of `root`, or nothing when the key or the
-// value is missing.
-inline std::optional<StoredValue> Query(HKEY root, const std::string& subkey,
-                                        const std::string& name) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
-  constexpr DWORD kCapacity = 70000;
-  std::vector<BYTE> buffer(kCapacity);
-  DWORD size = kCapacity;
-  DWORD type = REG_NONE;
-  LONG rc = RegQueryValueExA(key, name.c_str(), nullptr, &type, buffer.data(), &size);
-  RegCloseKey(key);
-  if (rc != ERROR_SUCCESS) return std::nullopt;
-  return StoredValue{type, std::string(reinterpret_cast<const char*>(buffer.data()), size)};
-}
-
-inline bool KeyExists(HKEY root, const std::string& subkey) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
-}
-
-// Sets up state directly through the Win32 calls.
-inline void Put(HKEY root, const std::string& subkey, const std::string& name,
-                const StoredValue& value) {
-  HKEY key = nullptr;
-  ASSERT_EQ(
-      RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-      ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExA(key, name.c_str(), 0, value.type,
-                           reinterpret_cast<const BYTE*>(value.data.data()),
-                           static_cast<DWORD>(value.data.size())),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
 }
 
 }  // namespace qmtest
