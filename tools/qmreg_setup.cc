@@ -26,7 +26,7 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 
-constexpr auto SameNoCase = regtool::EqualsNoCase;
+constexpr auto SameNoCase = regtool::EqualsAsciiNoCase;
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "qmreg-setup: %s\n", message.c_str());
@@ -50,9 +50,8 @@ struct Request {
 bool SplitKey(std::string_view key, Request& req) {
   std::size_t slash = key.find('\\');
   std::string_view root = key.substr(0, slash);
-  const regtool::Root* r = regtool::FindRoot(root);
-  if (r == nullptr) return false;
-  req.root = r->key;
+  req.root = regtool::FindRoot(root);
+  if (req.root == nullptr) return false;
   req.subkey = slash == std::string_view::npos ? "" : std::string(key.substr(slash + 1));
   return true;
 }

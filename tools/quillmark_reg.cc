@@ -42,7 +42,7 @@ int SyntaxError() {
   return Fail("Invalid syntax. Type \"REG QUERY /?\" for help.");
 }
 
-using regtool::EqualsNoCase;
+using regtool::EqualsAsciiNoCase;
 
 std::string Hex(const std::string& data) {
   static const char kDigits[] = "0123456789ABCDEF";
@@ -236,11 +236,11 @@ int Query(int argc, char** argv) {
     std::string_view opt = argv[i];
     if (opt.size() < 2 || (opt[0] != '/' && opt[0] != '-')) return SyntaxError();
     opt.remove_prefix(1);
-    if (EqualsNoCase(opt, "v") && !valueName && !defaultValue && i + 1 < argc) {
+    if (EqualsAsciiNoCase(opt, "v") && !valueName && !defaultValue && i + 1 < argc) {
       valueName = argv[++i];
-    } else if (EqualsNoCase(opt, "ve") && !valueName && !defaultValue) {
+    } else if (EqualsAsciiNoCase(opt, "ve") && !valueName && !defaultValue) {
       defaultValue = true;
-    } else if (EqualsNoCase(opt, "s") && !recurse) {
+    } else if (EqualsAsciiNoCase(opt, "s") && !recurse) {
       recurse = true;
     } else {
       return SyntaxError();
@@ -251,13 +251,13 @@ int Query(int argc, char** argv) {
   std::string rootText = keyArg.substr(0, cut);
   std::string subkey = cut == std::string::npos ? "" : keyArg.substr(cut + 1);
   while (!subkey.empty() && subkey.back() == '\\') subkey.pop_back();
-  const regtool::Root* root = regtool::FindRoot(rootText);
+  const HKEY root = regtool::FindRoot(rootText);
   if (!root) return Fail("Invalid system key");
 
   HKEY key = nullptr;
-  if (RegOpenKeyExA(root->key, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
     return Fail("Unable to find the specified registry key");
-  std::string path = root->longName;
+  std::string path(qm::RegistryRootName(root));
   if (!subkey.empty()) path += "\\" + subkey;
 
   int status = kExitFound;
@@ -292,7 +292,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
-  int status = EqualsNoCase(argv[1], "query") ? Query(argc - 2, argv + 2) : Usage();
+  int status = EqualsAsciiNoCase(argv[1], "query") ? Query(argc - 2, argv + 2) : Usage();
   std::fflush(stdout);
   // Nothing was changed; this only releases the store.
   (void)emulated::FinishRun();

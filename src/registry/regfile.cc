@@ -44,6 +44,9 @@ constexpr unsigned char kLowestTrailByte = 0x40;
 
 enum class LineKind {
   Key,           // "[path]", perhaps followed by "--uninstall"
+  KeyDeletion,   // "[-path]": the Registry Editor's deletion of a key, not
+                 // honoured, and like "name"=- no failure; its section's
+                 // lines have no key
   NamedValue,    // "\"name\"=data"
   DefaultValue,  // "@=data"
   Ignored,       // header, comments, blank and indented lines
@@ -239,7 +242,7 @@ LineKind ClassifyLine(std::string_view line) {
   if (line.empty()) return LineKind::Ignored;
   switch (line.front()) {
     case '[':
-      return LineKind::Key;
+      return line.size() > 1 && line[1] == '-' ? LineKind::KeyDeletion : LineKind::Key;
     case '"':
       return LineKind::NamedValue;
     case '@':
@@ -266,11 +269,6 @@ void HandleKeyLine(RegFileState& state, std::string_view line) {
       state.mode == RegFileMode::Removal && Contains(line.substr(close), kSectionMarker);
   state.sectionDeleted = false;
   std::string_view path = line.substr(1, close - 1);
-  // "[-path]" is the Registry Editor's request to delete a key, which is not
-  // honoured here. Taken as a path, "-HKEY_CURRENT_USER" would select another
-  // root by its length (HKEY_LOCAL_MACHINE), so such a line names no key at
-  // all: nothing is created, written or deleted for its section.
-  if (path.starts_with('-')) return;
   if (state.sectionMarked) {
     if (NamesKeyBelowRoot(path) && DeleteRegistryPathKey(path) == 0) state.sectionDeleted = true;
     return;
@@ -293,7 +291,8 @@ void HandleKeyLine(RegFileState& state, std::string_view line) {
 // data has ended (or a UTF-16 piece could not be converted).
 bool SkipUnreadableLine(RegFileState& state, LineRead read) {
   state.incomplete = true;
-  if (ClassifyLine(state.line) == LineKind::Key) CloseCurrentKey(state);
+  const LineKind kind = ClassifyLine(state.line);
+  if (kind == LineKind::Key || kind == LineKind::KeyDeletion) CloseCurrentKey(state);
   while (read == LineRead::Piece) read = ReadRegLine(state.line, kRegLineRequest, state.source);
   return read != LineRead::End;
 }
@@ -426,6 +425,11 @@ void HandleLine(RegFileState& state, std::string_view line) {
   switch (LineKind kind = ClassifyLine(line)) {
     case LineKind::Key:
       HandleKeyLine(state, line);
+      break;
+    case LineKind::KeyDeletion:
+      CloseCurrentKey(state);
+      state.sectionMarked = false;
+      state.sectionDeleted = false;
       break;
     case LineKind::NamedValue:
     case LineKind::DefaultValue:

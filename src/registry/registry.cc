@@ -3,19 +3,22 @@
 #include <algorithm>
 #include <vector>
 
+#include "text/codepage.h"
+
 namespace qm {
 
 namespace {
 
-// The predefined keys, told apart by the length of their names alone: no two
-// of them are equally long, except HKEY_CLASSES_ROOT and HKEY_CURRENT_USER,
-// which differ in their last letter.
-constexpr size_t kUsersLength = 10;
-constexpr size_t kDynDataLength = 13;
-constexpr size_t kClassesOrUserLength = 17;
-constexpr size_t kLocalMachineLength = 18;
-constexpr size_t kCurrentConfigLength = 19;
-constexpr size_t kPerformanceDataLength = 21;
+struct NamedRoot {
+  std::string_view name;
+  HKEY key;
+};
+const NamedRoot kRoots[] = {
+    {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},     {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+    {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},   {"HKEY_USERS", HKEY_USERS},
+    {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG}, {"HKEY_DYN_DATA", HKEY_DYN_DATA},
+    {"HKEY_PERFORMANCE_DATA", HKEY_PERFORMANCE_DATA},
+};
 
 // The Win32 A functions take terminated texts; a view is not one.
 std::string Terminated(std::string_view s) {
@@ -124,6 +127,19 @@ bool IsLater(std::string_view name, std::string_view latest, SubkeyOrder order) 
 
 }  // namespace
 
+HKEY ParseRegistryRoot(std::string_view rootText) {
+  for (const NamedRoot& r : kRoots)
+    // Root names are ASCII: only A-Z and a-z fold, whatever the code page.
+    if (text::EqualsAsciiNoCase(rootText, r.name)) return r.key;
+  return nullptr;
+}
+
+std::string_view RegistryRootName(HKEY root) {
+  for (const NamedRoot& r : kRoots)
+    if (r.key == root) return r.name;
+  return {};
+}
+
 HKEY ParseRegistryPath(std::string& subkeyOut, std::string_view path) {
   const size_t slash = path.find('\\');
   if (slash == std::string_view::npos) return nullptr;
@@ -131,30 +147,10 @@ HKEY ParseRegistryPath(std::string& subkeyOut, std::string_view path) {
   // The subkey working buffer holds kMaxSubkeyLength characters; a longer
   // subkey is refused rather than cut, since a cut path names another key.
   if (subkey.size() > kMaxSubkeyLength) return nullptr;
-  HKEY root = nullptr;
-  switch (slash) {
-    case kUsersLength:
-      root = HKEY_USERS;
-      break;
-    case kDynDataLength:
-      root = HKEY_DYN_DATA;
-      break;
-    case kClassesOrUserLength:
-      root = path[slash - 1] == 'T' ? HKEY_CLASSES_ROOT : HKEY_CURRENT_USER;
-      break;
-    case kLocalMachineLength:
-      root = HKEY_LOCAL_MACHINE;
-      break;
-    case kCurrentConfigLength:
-      root = HKEY_CURRENT_CONFIG;
-      break;
-    case kPerformanceDataLength:
-      root = HKEY_PERFORMANCE_DATA;
-      break;
-    default:
-      return nullptr;
-  }
-  subkeyOut.assign(subkey);
+  // Writing, and above all deleting, under a root the caller never named
+  // would be worse than refusing: a root is recognised by its name only.
+  HKEY root = ParseRegistryRoot(path.substr(0, slash));
+  if (root != nullptr) subkeyOut.assign(subkey);
   return root;
 }
 

@@ -24,13 +24,19 @@ constexpr DWORD kValueCapacity = 32767;
 // Capacity of a subkey name in enumeration (512 characters and a terminator).
 constexpr DWORD kSubkeyNameCapacity = 513;
 
-// Splits "root\subkey" at its first backslash. The root is chosen by the
-// length of the text before the backslash: 10 HKEY_USERS, 13 HKEY_DYN_DATA,
-// 17 HKEY_CLASSES_ROOT when the last root character is 'T' else
-// HKEY_CURRENT_USER, 18 HKEY_LOCAL_MACHINE, 19 HKEY_CURRENT_CONFIG,
-// 21 HKEY_PERFORMANCE_DATA. Returns nullptr (none), leaving `subkeyOut`
-// unchanged, for a path without a backslash, another root length, or a subkey
-// longer than kMaxSubkeyLength.
+// The predefined key a root text names: one of HKEY_CLASSES_ROOT,
+// HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_CURRENT_CONFIG,
+// HKEY_DYN_DATA and HKEY_PERFORMANCE_DATA, spelled in full and compared
+// without regard to ASCII letter case, as Windows' own tools compare them.
+// nullptr (none) for any other text: a blank, a misspelling, a short form.
+HKEY ParseRegistryRoot(std::string_view rootText);
+// The full name of a predefined key ("HKEY_CURRENT_USER"); empty for none.
+std::string_view RegistryRootName(HKEY root);
+
+// Splits "root\subkey" at its first backslash and names the root by
+// ParseRegistryRoot. Returns nullptr (none), leaving `subkeyOut` unchanged,
+// for a path without a backslash, an unrecognised root, or a subkey longer
+// than kMaxSubkeyLength.
 HKEY ParseRegistryPath(std::string& subkeyOut, std::string_view path);
 
 // ---- Root and subkey -------------------------------------------------------

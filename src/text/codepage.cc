@@ -395,6 +395,10 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && CompareNoCase(a, b) == 0;
 }
 
+bool EqualsAsciiNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && Lowered(a) == Lowered(b);
+}
+
 size_t FindLastBackslash(std::string_view s) {
   const CaseTable& t = Table();
   size_t found = std::string_view::npos;

@@ -41,6 +41,9 @@ size_t FindLastBackslash(std::string_view s);
 // Case-insensitive comparison under the locale in force (<0, 0, >0).
 int CompareNoCase(std::string_view a, std::string_view b);
 bool EqualsNoCase(std::string_view a, std::string_view b);
+// Equal when only the ASCII letters A-Z and a-z differ in case, whatever the
+// locale: for names that are ASCII by definition (registry roots, options).
+bool EqualsAsciiNoCase(std::string_view a, std::string_view b);
 // Position of the first occurrence of `needle` in `haystack` that begins on a
 // character boundary, compared without regard to case; npos when none.
 size_t FindNoCase(std::string_view haystack, std::string_view needle);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -15,56 +16,60 @@ using namespace std::string_literals;
 
 // ---- Parsing -----------------------------------------------------------------
 
-struct ParseCase {
-  std::string path;
-  HKEY root;  // nullptr: rejected
-  std::string subkey;
-};
+TEST(ParseRegistryPath, NamesARootOnlyByItsFullNameInAnyLetterCase) {
+  const std::pair<const char*, HKEY> roots[] = {
+      {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},     {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+      {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},   {"HKEY_USERS", HKEY_USERS},
+      {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG}, {"HKEY_DYN_DATA", HKEY_DYN_DATA},
+      {"HKEY_PERFORMANCE_DATA", HKEY_PERFORMANCE_DATA},
+  };
+  for (const auto& [name, key] : roots) {
+    std::string lower = name, mixed = name;
+    for (char& c : lower) c = static_cast<char>(std::tolower(c));
+    mixed[5] = static_cast<char>(std::tolower(mixed[5]));
+    mixed.back() = static_cast<char>(std::tolower(mixed.back()));
+    for (const std::string& spelled : {std::string(name), lower, mixed}) {
+      std::string subkey;
+      EXPECT_EQ(ParseRegistryPath(subkey, spelled + "\\Sub\\Key"), key) << spelled;
+      EXPECT_EQ(subkey, "Sub\\Key") << spelled;
+    }
+  }
 
-TEST(ParseRegistryPath, ChoosesTheRootByTheLengthOfItsText) {
-  const ParseCase cases[] = {
-      {"HKEY_LOCAL_MACHINE\\SOFTWARE\\JavaSoft", HKEY_LOCAL_MACHINE, "SOFTWARE\\JavaSoft"},
-      {"HKEY_CURRENT_USER\\Environment\\Sub", HKEY_CURRENT_USER, "Environment\\Sub"},
-      {"HKEY_CLASSES_ROOT\\txtfile", HKEY_CLASSES_ROOT, "txtfile"},
-      // Only the last letter of a 17-character root is looked at.
-      {"hkey_classes_root\\txtfile", HKEY_CURRENT_USER, "txtfile"},
-      {"hkey_classes_rooT\\txtfile", HKEY_CLASSES_ROOT, "txtfile"},
-      {"hkey_local_machine\\SOFTWARE", HKEY_LOCAL_MACHINE, "SOFTWARE"},
-      {"abcdefghijklmnopqr\\x", HKEY_LOCAL_MACHINE, "x"},
-      {"HKEY_USERS\\.DEFAULT", HKEY_USERS, ".DEFAULT"},
-      {"HKEY_DYN_DATA\\x", HKEY_DYN_DATA, "x"},
-      {"HKEY_CURRENT_CONFIG\\Software", HKEY_CURRENT_CONFIG, "Software"},
-      {"HKEY_PERFORMANCE_DATA\\x", HKEY_PERFORMANCE_DATA, "x"},
-      // An empty subkey is the root itself; the subkey is passed on unchanged.
+  const std::string longest(kMaxSubkeyLength, 'k');
+  struct Case {
+    std::string path;
+    HKEY root;  // nullptr: rejected, the subkey left untouched
+    std::string subkey;
+  };
+  const Case cases[] = {
+      // The subkey is everything after the first backslash, unchanged; an
+      // empty one is the root itself.
       {"HKEY_LOCAL_MACHINE\\", HKEY_LOCAL_MACHINE, ""},
       {"HKEY_LOCAL_MACHINE\\a\\\\b\\", HKEY_LOCAL_MACHINE, "a\\\\b\\"},
-      // Rejected: no backslash, short forms, other lengths.
-      {"HKEY_LOCAL_MACHINE", nullptr, ""},
+      {"HKEY_CURRENT_USER\\" + longest, HKEY_CURRENT_USER, longest},
+      // Texts that name no root, though each has a root name's length or
+      // differs from one only in a letter or a blank.
+      {"HKEY_CURRENT_XXXX\\Software", nullptr, ""},
+      {"ABCDEFGHIJ\\Software", nullptr, ""},
+      {"abcdefghijklmnopqr\\x", nullptr, ""},
+      {" HKEY_CURRENT_USER\\Software", nullptr, ""},
+      {"HKEY_CURRENT_USER \\Software", nullptr, ""},
+      {"-HKEY_CURRENT_USER\\Software", nullptr, ""},
+      {"HKEY_LOCAL_MACHINEX\\SOFTWARE", nullptr, ""},
       {"HKLM\\SOFTWARE", nullptr, ""},
       {"HKCU\\Environment", nullptr, ""},
+      {"HKEY_LOCAL_MACHINE", nullptr, ""},
+      {"HKEY_LOCAL_MACHINE/SOFTWARE", nullptr, ""},
       {"", nullptr, ""},
       {"\\SOFTWARE", nullptr, ""},
-      {"HKEY_LOCAL_MACHINEX\\SOFTWARE", HKEY_CURRENT_CONFIG, "SOFTWARE"},
-      {"HKEY_LOCAL_MACHINEXY\\SOFTWARE", nullptr, ""},
-      {"HKEY_LOCAL_MACHINE/SOFTWARE", nullptr, ""},
+      // A subkey longer than its buffer is refused, never cut.
+      {"HKEY_CURRENT_USER\\" + longest + "k", nullptr, ""},
   };
-  for (const ParseCase& c : cases) {
+  for (const Case& c : cases) {
     std::string subkey = "untouched";
-    HKEY root = ParseRegistryPath(subkey, c.path);
-    EXPECT_EQ(root, c.root) << c.path;
-    EXPECT_EQ(subkey, c.root ? c.subkey : "untouched") << c.path;
+    EXPECT_EQ(ParseRegistryPath(subkey, c.path), c.root) << c.path.substr(0, 40);
+    EXPECT_EQ(subkey, c.root ? c.subkey : "untouched") << c.path.substr(0, 40);
   }
-}
-
-TEST(ParseRegistryPath, RefusesASubkeyLongerThanItsBufferInsteadOfCuttingIt) {
-  std::string subkey;
-  const std::string longest(kMaxSubkeyLength, 'k');
-  EXPECT_EQ(ParseRegistryPath(subkey, "HKEY_CURRENT_USER\\" + longest), HKEY_CURRENT_USER);
-  EXPECT_EQ(subkey, longest);
-  subkey = "untouched";
-  EXPECT_EQ(ParseRegistryPath(subkey, "HKEY_CURRENT_USER\\" + longest + "k"), nullptr);
-  EXPECT_EQ(subkey, "untouched");
-  EXPECT_EQ(ReadRegistryPathValue(subkey, "HKEY_CURRENT_USER\\" + longest + "k", "x"), 10);
 }
 
 TEST(CompareVersionNames, OrdersRunsOfDigitsAsNumbers) {
