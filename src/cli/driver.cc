@@ -6,6 +6,7 @@
 
 #include "cli/screens.h"
 #include "detect/tex_detect.h"
+#include "platform/lifecycle.h"
 #include "text/codepage.h"
 #include "text/output.h"
 
@@ -13,7 +14,11 @@ namespace qm {
 
 namespace {
 
-constexpr std::string_view kDefaultLocale = "chinese-simplified";
+// The C runtime's name for the user's default locale: the machine's ANSI
+// code page (GetACP), in which the command line and the registry's texts
+// are written. Rules of another code page would misread them (0xE9, e-acute
+// in code page 1252, is a lead byte in 936 and would swallow a backslash).
+constexpr std::string_view kMachineLocale = "";
 constexpr std::string_view kSucceededLine = "Succeeded in doing speicified operation(s)!\n";
 constexpr std::string_view kFailedLine = "Error: Failed to do speicified operation(s)!\n";
 // Options that are recognised by their first letters need this many
@@ -96,9 +101,21 @@ class OptionRun {
     pos_ += 1;
     return Next::Continue;
   }
+  // The screens end the run as they are, with nothing announced.
   Next ExitWith(int code) {
     exitCode_ = code;
     return Next::Exit;
+  }
+  // Every other option that ends the run first announces what the run
+  // changed, as its normal end would: a directory that +gswin32c put on the
+  // system Path, or what an earlier option did, must reach running programs.
+  Next EndRunWith(int code) {
+    AnnounceChanges();
+    return ExitWith(code);
+  }
+  void AnnounceChanges() {
+    if (options_.forceRefresh) ops_.markEnvironmentChanged();
+    if (!options_.noRefresh) ops_.broadcastEnvironmentChange();
   }
   Next SyntaxError() { return ExitWith(ReportSyntaxError()); }
   // The detection options print what they found (an empty text when nothing)
@@ -107,7 +124,7 @@ class OptionRun {
     std::string found;
     int status = find(found);
     text::PrintCString(found);
-    return ExitWith(status);
+    return EndRunWith(status);
   }
 
   std::span<const std::string> args_;
@@ -118,16 +135,13 @@ class OptionRun {
 };
 
 int OptionRun::Run() {
-  // A locale the runtime refuses leaves the one in force; nothing is said.
-  text::SetLocale(kDefaultLocale);
   while (pos_ < args_.size()) {
     // Options are recognised on a lower-case copy made under the locale in
     // force; operations get the word as typed.
     const std::string lower = text::ToLower(args_[pos_]);
     if (Option(lower) == Next::Exit) return exitCode_;
   }
-  if (options_.forceRefresh) ops_.markEnvironmentChanged();
-  if (!options_.noRefresh) ops_.broadcastEnvironmentChange();
+  AnnounceChanges();
   return 0;
 }
 
@@ -153,18 +167,21 @@ OptionRun::Next OptionRun::Option(const std::string& lower) {
   }
   if (lower.size() < kMinOptionLength) return SyntaxError();
 
+  // Any option from here on may read or change the registry or the startup
+  // files: from now on the run has the machine to itself.
+  port::TakeMachineTurn();
   switch (letter) {
     case 'e':
       return EnvOption(lower, sign);
     case 'g':
       // +gswin32c always works on the system Path, at its start.
       if (sign == '+')
-        return ExitWith(ops_.addGhostscriptToPath(EnvScope::System, PathPlacement::Start));
+        return EndRunWith(ops_.addGhostscriptToPath(EnvScope::System, PathPlacement::Start));
       return PrintFound(ops_.findLatestGhostscript);
     case 'j':
       if (sign == '+')
-        return ExitWith(ops_.registerJavaw(WordsLeft() >= 1 ? std::string_view(Word(1))
-                                                            : kDefaultJavawVariable));
+        return EndRunWith(ops_.registerJavaw(WordsLeft() >= 1 ? std::string_view(Word(1))
+                                                              : kDefaultJavawVariable));
       return PrintFound(ops_.findLatestJava);
     case 'm':
       if (lower == "-md5") {
@@ -257,7 +274,7 @@ OptionRun::Next OptionRun::RegistryOption(const std::string& lower, char sign) {
       text::PrintCString(value);
       text::Print("\n");
     }
-    return ExitWith(0);
+    return EndRunWith(0);
   }
   if (lower.size() != kRegistryOptionLength || WordsLeft() < 1) return SyntaxError();
 
@@ -288,7 +305,7 @@ OptionRun::Next OptionRun::RegistryOption(const std::string& lower, char sign) {
         text::PrintCString(value);
         text::Print("\n");
       }
-      return ExitWith(0);
+      return EndRunWith(0);
     }
     case 'p': {
       // key [value] path: the value name is there when two words follow the
@@ -328,7 +345,7 @@ OptionRun::Next OptionRun::MiKTeXOption() {
   const std::uint8_t kind = ops_.detectMiKTeX(texmf, localTexmf);
   if (kind != MiKTeXNormal && kind != MiKTeXDirectCD) {
     text::Print("No MiKTeX installation is detected!\n");
-    return ExitWith(0);
+    return EndRunWith(0);
   }
   text::Print(kind == MiKTeXNormal ? "Normal MiKTeX installation:\nTeXMF="
                                    : "MiKTeX Direct CD:\nTeXMF=");
@@ -336,12 +353,16 @@ OptionRun::Next OptionRun::MiKTeXOption() {
   text::Print("\nLocalTeXMF=");
   text::PrintCString(localTexmf);
   text::Print("\n");
-  return ExitWith(kind == MiKTeXNormal ? kExitMiKTeXNormal : kExitMiKTeXDirectCD);
+  return EndRunWith(kind == MiKTeXNormal ? kExitMiKTeXNormal : kExitMiKTeXDirectCD);
 }
 
 }  // namespace
 
 int RunQuillmark(std::span<const std::string> args, const Operations& ops) {
+  // Every mode reads its paths by the machine's rules until -language or
+  // -code-page names others (a launcher path too: its trail bytes may be
+  // 0x5C).
+  text::SetLocale(kMachineLocale);
   if (args.empty()) return ShowHelp(0);
   const std::string& first = args[0];
   if (first.empty() || !IsSign(first[0])) {

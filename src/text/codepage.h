@@ -1,10 +1,10 @@
 // The locale in force and the text rules that follow it.
 //
-// The program's texts are 8-bit, in the code page of the locale that the
-// driver selects ("chinese-simplified", code page 936, unless -language or
-// -code-page names another). Lower-casing and case-insensitive comparison
-// treat a double-byte character of that code page as one character: a trail
-// byte is never changed, and never taken as the start of a character.
+// The program's texts are 8-bit, in the code page of the locale in force: the
+// machine's ANSI code page unless -language or -code-page names another.
+// Lower-casing and case-insensitive comparison treat a double-byte character
+// of that code page as one character: a trail byte is never changed, and
+// never taken as the start of a character.
 #pragma once
 
 #include <optional>
@@ -17,7 +17,8 @@ namespace text {
 // Code page of a locale name as the C runtime of Windows accepts it
 // ("chinese-simplified", "chs", "japanese", "english", ".936",
 // "Chinese_China.936", "C", ...), compared without regard to case; nothing for
-// an unknown name. "C" gives 0, the C locale (bytes taken as they are).
+// an unknown name. "C" gives 0, the C locale (bytes taken as they are); ""
+// the user's default, the machine's ANSI code page.
 std::optional<unsigned> CodePageOfLocale(std::string_view name);
 
 // Sets the locale in force; an unknown name changes nothing. Returns whether

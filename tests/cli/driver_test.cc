@@ -375,23 +375,23 @@ TEST_F(DriverTest, ReadingOptionsPrintWhatTheyFoundAndEndTheRun) {
   Check(
       {
           {{"-read-reg", key, "GS_DLL"},
-           {"ReadRegistryPathValue(" + key + "|GS_DLL)"},
+           {"ReadRegistryPathValue(" + key + "|GS_DLL)", kBroadcast},
            "\n[" + key + "]\nGS_DLL=C:\\gs\\%s%d 100%\n",
            0},
           {{"-x", "-READ-REG", key, "GS_DLL"},
-           {"ReadRegistryPathValue(" + key + "|GS_DLL)"},
+           {"ReadRegistryPathValue(" + key + "|GS_DLL)", kBroadcast},
            "C:\\gs\\%s%d 100%",
            0},
           {{"-read-reg", key, "GS_DLL", "-x"},
-           {"ReadRegistryPathValue(" + key + "|GS_DLL)"},
+           {"ReadRegistryPathValue(" + key + "|GS_DLL)", kBroadcast},
            "\n[" + key + "]\nGS_DLL=C:\\gs\\%s%d 100%\n",
            0},
           {{"-regl", key, "GS_DLL"},
-           {"ReadLatestSubkeyValue(" + key + "|GS_DLL)"},
+           {"ReadLatestSubkeyValue(" + key + "|GS_DLL)", kBroadcast},
            "\n[" + key + "\\8.50]\nGS_DLL=C:\\gs\\%s%d 100%\n",
            0},
           {{"-x", "+regl", key, "GS_DLL"},
-           {"ReadLatestSubkeyValue(" + key + "|GS_DLL)"},
+           {"ReadLatestSubkeyValue(" + key + "|GS_DLL)", kBroadcast},
            "8.50\nC:\\gs\\%s%d 100%",
            0},
           {{"-read-reg", key}, {}, kSyntax, 1},
@@ -418,15 +418,24 @@ TEST_F(DriverTest, DetectionOptionsPrintTheTextAndExitWithTheirStatus) {
   found.found = "C:\\gs\\gs8.50\\bin 50%s";
   Check(
       {
-          {{"-gswin32c"}, {"FindLatestGhostscript()"}, "C:\\gs\\gs8.50\\bin 50%s", 0},
-          {{"-javaw", "-user"}, {"FindLatestJava()"}, "C:\\gs\\gs8.50\\bin 50%s", 0},
-          {{"-WinEdt"}, {"DetectWinEdt()"}, "C:\\gs\\gs8.50\\bin 50%s", 0},
-          // +gswin32c ignores the scope and placement; no broadcast.
-          {{"-user", "-end", "+gswin32c"}, {"AddGhostscriptToPath(System|Start)"}, "", 0},
-          {{"+javaw"}, {"RegisterJavaw(javacommand)"}, "", 0},
-          {{"+javaw", "JAVACMD", "-h"}, {"RegisterJavaw(JAVACMD)"}, "", 0},
+          // An option that ends the run announces what the run changed first.
+          {{"-gswin32c"}, {"FindLatestGhostscript()", kBroadcast}, "C:\\gs\\gs8.50\\bin 50%s", 0},
+          {{"-javaw", "-user"}, {"FindLatestJava()", kBroadcast}, "C:\\gs\\gs8.50\\bin 50%s", 0},
+          {{"-WinEdt"}, {"DetectWinEdt()", kBroadcast}, "C:\\gs\\gs8.50\\bin 50%s", 0},
+          // +gswin32c ignores the scope and placement.
+          {{"-user", "-end", "+gswin32c"},
+           {"AddGhostscriptToPath(System|Start)", kBroadcast},
+           "",
+           0},
+          {{"+javaw"}, {"RegisterJavaw(javacommand)", kBroadcast}, "", 0},
+          {{"+javaw", "JAVACMD", "-h"}, {"RegisterJavaw(JAVACMD)", kBroadcast}, "", 0},
+          {{"-no-refresh", "+gswin32c"}, {"AddGhostscriptToPath(System|Start)"}, "", 0},
+          {{"-refresh", "-javaw"}, {"FindLatestJava()", kMark, kBroadcast}, "C:\\gs\\gs8.50\\bin 50%s", 0},
       },
       found);
+  // The screens end the run without a word to other programs.
+  EXPECT_EQ(RunWith({"+path", "X", "-examples"}).calls,
+            std::vector<std::string>{"AddPathToEnvironment(X|Path|System|Start)"});
   Answers missing;
   missing.status = {{"FindLatestGhostscript", 1},
                     {"FindLatestJava", 1},
@@ -435,11 +444,11 @@ TEST_F(DriverTest, DetectionOptionsPrintTheTextAndExitWithTheirStatus) {
                     {"RegisterJavaw", 1}};
   Check(
       {
-          {{"-gswin32c"}, {"FindLatestGhostscript()"}, "", 1},
-          {{"-javaw"}, {"FindLatestJava()"}, "", 1},
-          {{"-winedt"}, {"DetectWinEdt()"}, "", 1},
-          {{"+gswin32c"}, {"AddGhostscriptToPath(System|Start)"}, "", 2},
-          {{"+javaw", "J"}, {"RegisterJavaw(J)"}, "", 1},
+          {{"-gswin32c"}, {"FindLatestGhostscript()", kBroadcast}, "", 1},
+          {{"-javaw"}, {"FindLatestJava()", kBroadcast}, "", 1},
+          {{"-winedt"}, {"DetectWinEdt()", kBroadcast}, "", 1},
+          {{"+gswin32c"}, {"AddGhostscriptToPath(System|Start)", kBroadcast}, "", 2},
+          {{"+javaw", "J"}, {"RegisterJavaw(J)", kBroadcast}, "", 1},
       },
       missing);
 }
@@ -459,8 +468,8 @@ TEST_F(DriverTest, MiKTeXReportsByKind) {
   for (const Case& c : cases) {
     Answers answers;
     answers.miktexKind = c.kind;
-    Check({{{"-MiKTeX"}, {"DetectMiKTeX()"}, c.output, c.exitCode},
-           {{"+md5"}, {"DetectMiKTeX()"}, c.output, c.exitCode}},
+    Check({{{"-MiKTeX"}, {"DetectMiKTeX()", kBroadcast}, c.output, c.exitCode},
+           {{"+md5"}, {"DetectMiKTeX()", kBroadcast}, c.output, c.exitCode}},
           answers);
   }
 }
@@ -484,10 +493,16 @@ TEST_F(DriverTest, OptionModeRecognisesOptionsUnderItsOwnLocale) {
   EXPECT_EQ(text::CurrentCodePage(), 932u);
   RunWith({"-language", "no-such-locale"});
   EXPECT_EQ(text::CurrentCodePage(), 936u);
-  // Mode selection comes first: the launcher and -run leave the locale alone.
+  // Every mode follows the machine's code page, the launcher's too.
   text::SetLocale("C");
   RunWith({"setup.exe"});
-  EXPECT_EQ(text::CurrentCodePage(), 0u);
+  EXPECT_EQ(text::CurrentCodePage(), 936u);
+  setenv("QUILLMARK_ACP", "1252", 1);
+  RunWith({"-x"});
+  EXPECT_EQ(text::CurrentCodePage(), 1252u);
+  RunWith({"-x", "-language", "chs"});
+  EXPECT_EQ(text::CurrentCodePage(), 936u);
+  unsetenv("QUILLMARK_ACP");
 
   // In code page 936, 0x81 0x55 is one character whose second byte is 'U':
   // it is never lower-cased into a 'u' that would make this word -user.

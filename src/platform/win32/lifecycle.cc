@@ -4,6 +4,8 @@
 
 namespace port {
 
+void TakeMachineTurn() {}
+
 long FinishRun() {
   return 0;
 }
