@@ -255,8 +255,12 @@ int Query(int argc, char** argv) {
   if (!root) return Fail("Invalid system key");
 
   HKEY key = nullptr;
-  if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+  if (LONG rc = RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key); rc != ERROR_SUCCESS) {
+    // Any answer but "not found" means the machine's registry cannot be
+    // read at all; the machine has said why on standard error.
+    if (rc != ERROR_FILE_NOT_FOUND) return kExitFailed;
     return Fail("Unable to find the specified registry key");
+  }
   std::string path(qm::RegistryRootName(root));
   if (!subkey.empty()) path += "\\" + subkey;
 

@@ -28,6 +28,10 @@ constexpr int kRegFileIncomplete = 2;
 constexpr int kByteOrderMarkFirst = 0xFF;
 constexpr int kByteOrderMarkSecond = 0xFE;
 
+// The header of the Registry Editor's older format, whose hex(2) and hex(7)
+// data are 8-bit text; with any other header (or none) they are UTF-16.
+constexpr std::string_view kRegedit4Header = "REGEDIT4";
+
 constexpr std::string_view kSectionMarker = "]--uninstall";
 constexpr std::string_view kValueMarker = "--uninstall";
 constexpr std::string_view kDwordPrefix = "dword:";
@@ -70,6 +74,8 @@ struct RegFileState {
 
   RegLineSource source;
   RegFileMode mode;
+  bool eightBitText = false;    // the header is REGEDIT4: hex(2)/hex(7) data
+                                // are text in the code page, not UTF-16
   HKEY currentKey = nullptr;    // the latest key line's key, or none
   bool sectionMarked = false;   // removal: the latest key line carried "]--uninstall"
   bool sectionDeleted = false;  // removal: ... and its key tree was deleted
@@ -328,20 +334,32 @@ void ImportHexValue(RegFileState& state, std::string_view data) {
       break;
     }
     case HexKind::ExpandString:
-      BytesToCodeUnits(state.wideData, state.valueData);
-      if (WideTextToAnsi(state.converted, state.wideData) != 0 ||
-          state.converted.size() > kMaxConvertedTextLength) {
-        state.incomplete = true;
-        return;
+      if (state.eightBitText) {
+        // The text ends at its first zero byte, or with the data.
+        state.converted.assign(state.valueData.c_str());
+      } else {
+        BytesToCodeUnits(state.wideData, state.valueData);
+        if (WideTextToAnsi(state.converted, state.wideData) != 0 ||
+            state.converted.size() > kMaxConvertedTextLength) {
+          state.incomplete = true;
+          return;
+        }
       }
       NoteWrite(state, WriteKeyExpandString(state.converted, state.currentKey, state.valueName));
       break;
     case HexKind::MultiString:
-      BytesToCodeUnits(state.wideData, state.valueData);
-      if (WideMultiStringToAnsi(state.converted, state.wideData) != 0 ||
-          state.converted.size() > kMaxConvertedListLength) {
-        state.incomplete = true;
-        return;
+      if (state.eightBitText) {
+        // Entries end at a zero byte and the list at two; the end of the
+        // data counts as zero bytes, as it does for UTF-16 data.
+        state.converted = state.valueData;
+        state.converted.append(2, '\0');
+      } else {
+        BytesToCodeUnits(state.wideData, state.valueData);
+        if (WideMultiStringToAnsi(state.converted, state.wideData) != 0 ||
+            state.converted.size() > kMaxConvertedListLength) {
+          state.incomplete = true;
+          return;
+        }
       }
       NoteWrite(state, WriteKeyMultiString(state.converted, state.currentKey, state.valueName));
       break;
@@ -452,6 +470,12 @@ bool DataAfterEndMark(RegLineSource& source) {
     if (high == EOF) return false;
     if (low != kEndOfDataUnit || high != 0) return true;
   }
+}
+
+// The first line, without its line end and trailing blanks, is "REGEDIT4".
+bool IsRegedit4Header(std::string_view line) {
+  const size_t end = line.find_last_not_of(" \t\r\n");
+  return line.substr(0, end == std::string_view::npos ? 0 : end + 1) == kRegedit4Header;
 }
 
 // Consumes the UTF-16 little-endian byte-order mark; any other start is read
@@ -586,9 +610,10 @@ int ProcessRegFile(std::string_view path, RegFileMode mode) {
   text::TextReader stream(file);
   RegFileState state(stream, mode);
   state.source.utf16 = ReadByteOrderMark(stream);
-  while (!state.source.AtEnd()) {
+  for (bool header = true; !state.source.AtEnd(); header = false) {
     LineRead read = ReadRegLine(state.line, kRegLineRequest, state.source);
     if (read == LineRead::End) break;
+    if (header) state.eightBitText = IsRegedit4Header(state.line);
     if (read == LineRead::Whole) {
       HandleLine(state, state.line);
     } else if (!SkipUnreadableLine(state, read)) {

@@ -167,6 +167,16 @@ class Case:
         self.keep_state = keep_state
 
 
+def told(*words):
+    """The run says on standard error which file it cannot use, and why."""
+    def check(m, p):
+        err = p.stderr.decode("latin-1")
+        if all(w in err for w in words) and err.count("\n") == 1:
+            return []
+        return [f"standard error should name {words} in one line: {err!r}"]
+    return check
+
+
 # ---- Setups -----------------------------------------------------------------
 
 def seed_keep(m):
@@ -411,14 +421,14 @@ LONG_SUBKEY = "Software\\Keep\\" + "k" * (MAX_SUBKEY + 10)
 
 CASES = [
     # The prefix and the store.
-    Case("prefix-under-a-file", ["+regk", KEEP_KEY + r"\New"], setup=prefix_under_file),
+    Case("prefix-under-a-file", ["+regk", KEEP_KEY + r"\New"], setup=prefix_under_file, check=told("cannot be used: Not a directory")),
     Case("prefix-unwritable", ["+regk", KEEP_KEY + r"\New"], setup=prefix_unwritable),
     Case("store-read-only", ["-user", "=env", "NEWVAR", "x"], setup=prefix_read_only_store),
-    Case("store-random-bytes", ["+regv", KEEP_KEY, "v", "x"], setup=store_junk),
+    Case("store-random-bytes", ["+regv", KEEP_KEY, "v", "x"], setup=store_junk, check=told("registry.db cannot be used: file is not a database")),
     Case("store-truncated", ["+regv", KEEP_KEY, "v", "x"], setup=store_truncated),
     Case("store-header-damaged", ["-regk", KEEP_KEY], setup=store_header_damaged),
-    Case("store-is-a-directory", ["+regk", KEEP_KEY], setup=store_is_directory),
-    Case("store-random-bytes-read", ["-read-reg", KEEP_KEY, "list"], setup=store_junk),
+    Case("store-is-a-directory", ["+regk", KEEP_KEY], setup=store_is_directory, check=told("registry.db cannot be used:")),
+    Case("store-random-bytes-read", ["-read-reg", KEEP_KEY, "list"], setup=store_junk, check=told("registry.db cannot be used: file is not a database")),
     # A directory where a file is expected.
     Case("md5-of-a-directory", ["-md5", r"C:\dir"], setup=with_directory(r"C:\dir")),
     Case("import-a-directory", ["+regf", r"C:\dir"], setup=with_directory(r"C:\dir")),

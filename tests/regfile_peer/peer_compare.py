@@ -80,8 +80,9 @@ RULES = {
     "hex-list-starts-on-next-line":
         "a hex list must have its first byte on the value line; 'hex:\\' alone fails",
     "hex-text-is-utf16":
-        "hex(2)/hex(7) bytes are UTF-16 text in every file; regedit takes them as "
-        "8-bit text in a file without the UTF-16 byte-order mark",
+        "hex(2)/hex(7) bytes are UTF-16 text under the 5.00 header even in an ANSI "
+        "file, as Windows reads them; Wine's regedit takes them as 8-bit text in "
+        "every file without the UTF-16 byte-order mark",
     "unconvertible-hex-text":
         "hex(2)/hex(7) bytes, or a continuation line, that the code page cannot "
         "represent fail that value",
@@ -523,10 +524,12 @@ def main(argv):
         os.makedirs(args.work, exist_ok=True)
         winerun.start(prefix)
     peer_dir = os.path.join(prefix, "drive_c", "peer")
-    # The 32-bit regedit, so that both tools see the registry through the same
-    # WOW64 view: a file that creates Wow6432Node keys makes Wine redirect a
-    # 32-bit program's access below the key it was created in.
-    regedit = os.path.join(prefix, "drive_c", "windows", "syswow64", "regedit.exe")
+    # The regedit of the exe's own bitness, so that both tools see the
+    # registry through the same view: a file that creates Wow6432Node keys
+    # makes Wine redirect a 32-bit program's access below the key it was
+    # created in.
+    wow64 = ["syswow64"] if winerun.pe_machine(exe) == 0x14C else []
+    regedit = os.path.join(prefix, "drive_c", "windows", *wow64, "regedit.exe")
 
     def remove_peer_key():
         with open(os.path.join(peer_dir, "remove.reg"), "wb") as out:

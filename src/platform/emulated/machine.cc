@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "platform/emulated/registry_store.h"
@@ -34,6 +36,7 @@ struct Fault {
 struct Machine {
   std::string prefix;    // "" until the prefix has been made
   LONG prefixError = 0;  // why it could not be made
+  bool problemTold = false;  // the run has said why the registry is unusable
   RegistryStore store;
   LONG runError = 0;  // set when the run's transaction was lost
   bool versionKnown = false;
@@ -63,14 +66,26 @@ LONG ErrorFromErrno(int err) {
 
 // Makes the prefix's directories. Safe when many runs start on a new prefix
 // at once: each directory is made or found, never replaced.
-LONG MakePrefix(const std::string& dir) {
+// The registry calls can only answer with an error code; the reason behind
+// it (a file that is not a database, a prefix that is a file) is said once
+// a run on standard error, so that a user can mend the machine.
+void TellProblem(Machine& m, const std::string& what, const std::string& why) {
+  if (m.problemTold) return;
+  m.problemTold = true;
+  std::fprintf(stderr, "%s: %s cannot be used: %s\n", program_invocation_short_name,
+               what.c_str(), why.c_str());
+}
+
+LONG MakePrefix(Machine& m, const std::string& dir) {
   for (const char* sub : kPrefixDirectories) {
     std::string path = dir + sub;
     if (::mkdir(path.c_str(), kDirectoryMode) == 0) continue;
     int err = errno;
     struct stat st;
     if (err == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
-    return ErrorFromErrno(err == EEXIST ? ENOTDIR : err);
+    if (err == EEXIST) err = ENOTDIR;
+    TellProblem(m, "the machine's directory " + path, std::strerror(err));
+    return ErrorFromErrno(err);
   }
   return ERROR_SUCCESS;
 }
@@ -86,7 +101,7 @@ LONG EnsurePrefix(Machine& m) {
     dir = std::string(cwd) + "/" + dir;
   }
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  if (LONG err = MakePrefix(dir)) {
+  if (LONG err = MakePrefix(m, dir)) {
     m.prefixError = err;
     return err;
   }
@@ -107,10 +122,14 @@ LONG AcquireRegistry(RegistryStore** store) {
   if (m.runError) return m.runError;
   if (!m.store.IsOpen()) {
     if (LONG err = EnsurePrefix(m)) return err;
-    if (LONG err = m.store.Open(m.prefix + kRegistryFile, GetACP())) return err;
+    if (LONG err = m.store.Open(m.prefix + kRegistryFile, GetACP())) {
+      TellProblem(m, "the registry store " + m.prefix + kRegistryFile, m.store.Problem());
+      return err;
+    }
   }
   if (!m.store.InTransaction()) {
     if (LONG err = m.store.Begin()) {
+      TellProblem(m, "the registry store " + m.prefix + kRegistryFile, m.store.Problem());
       // A store that cannot begin (corrupt, unwritable) is closed so that the
       // next call tries it afresh rather than using a half-open connection.
       m.store.Close();
@@ -181,6 +200,7 @@ void ResetMachine() {
   m.prefix.clear();
   m.prefixError = 0;
   m.versionKnown = false;
+  m.problemTold = false;
   m.faults.clear();
   ++m.generation;
 }

@@ -213,17 +213,20 @@ RegistryStore::~RegistryStore() {
 
 LONG RegistryStore::Open(const std::string& path, unsigned codePage) {
   Close();
+  problem_.clear();
   lead_.Load(codePage);
   int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (rc != SQLITE_OK) {
     LONG err = Win32ErrorFromSqlite(rc);
+    std::string why = sqlite3_errstr(rc);
     if ((rc & 0xff) == SQLITE_CANTOPEN) {
       int cause = db_ ? sqlite3_system_errno(db_) : 0;
       err = cause == EACCES || cause == EPERM || cause == EROFS ? ERROR_ACCESS_DENIED
                                                                 : ERROR_REGISTRY_IO_FAILED;
+      if (cause != 0) why = std::strerror(cause);
     }
     Close();
-    return err;
+    return Refuse(err, why);
   }
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
@@ -232,10 +235,12 @@ LONG RegistryStore::Open(const std::string& path, unsigned codePage) {
   // process; like Windows' lazy hive flush, it may lose the last runs at a
   // power cut but never leaves the file inconsistent.
   if (LONG err = SetWalMode()) {
+    Refuse(err, sqlite3_errmsg(db_));
     Close();
     return err;
   }
   if (LONG err = Exec("PRAGMA synchronous=NORMAL")) {
+    Refuse(err, sqlite3_errmsg(db_));
     Close();
     return err;
   }
@@ -289,17 +294,24 @@ LONG RegistryStore::Begin() {
   if (inTransaction_) return ERROR_SUCCESS;
   // Immediate: the run holds the write lock from its first call, so two runs
   // that each read and then write cannot interleave and lose an update.
-  if (LONG err = Exec("BEGIN IMMEDIATE")) return err;
+  if (LONG err = Exec("BEGIN IMMEDIATE")) return Refuse(err, sqlite3_errmsg(db_));
   inTransaction_ = true;
   touched_.clear();
   if (!schemaChecked_) {
     if (LONG err = EnsureSchema()) {
+      if (problem_.empty()) Refuse(err, sqlite3_errmsg(db_));
       Rollback();
       return err;
     }
     schemaChecked_ = true;
   }
+  problem_.clear();
   return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::Refuse(LONG err, std::string why) {
+  problem_ = std::move(why);
+  return err;
 }
 
 LONG RegistryStore::Commit() {
@@ -341,11 +353,12 @@ LONG RegistryStore::EnsureSchema() {
   std::string version;
   if (LONG err = QueryText("PRAGMA user_version", &version)) return err;
   if (version == std::to_string(kSchemaVersion)) return ERROR_SUCCESS;
-  if (version != "0") return ERROR_BADDB;  // a newer or foreign layout: do not touch it
+  // A newer or foreign layout: do not touch it.
+  if (version != "0") return Refuse(ERROR_BADDB, "a registry of another layout (version " + version + ")");
   // A file another program made is not ours to rebuild either.
   std::string tables;
   if (LONG err = QueryText("SELECT count(*) FROM sqlite_master", &tables)) return err;
-  if (tables != "0") return ERROR_BADDB;
+  if (tables != "0") return Refuse(ERROR_BADDB, "another program's database");
   if (LONG err = Exec(kSchema)) return err;
   if (LONG err = Seed()) return err;
   return Exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());

@@ -90,6 +90,9 @@ class RegistryStore {
   void Close();
   bool IsOpen() const { return db_ != nullptr; }
   bool InTransaction() const { return inTransaction_; }
+  // Why the latest Open() or Begin() failed, in words ("file is not a
+  // database", "another program's database"); "" after a success.
+  const std::string& Problem() const { return problem_; }
 
   // BEGIN IMMEDIATE (waiting for other runs), then the schema check.
   LONG Begin();
@@ -153,6 +156,8 @@ class RegistryStore {
   // The first column of the first row of a statement, as text.
   LONG QueryText(const char* sql, std::string* out);
   LONG Fail(int rc);
+  // Records why the store cannot be used, for Problem().
+  LONG Refuse(LONG err, std::string why);
   // Deletes a key's values and rows through the two statements given.
   LONG DeleteWith(KeyId id, Statement values, Statement keys);
   LONG Touch(KeyId id);
@@ -164,6 +169,7 @@ class RegistryStore {
   LeadBytes lead_;
   bool inTransaction_ = false;
   bool schemaChecked_ = false;
+  std::string problem_;
   std::unordered_set<KeyId> touched_;  // keys whose write time this run has set
 };
 
