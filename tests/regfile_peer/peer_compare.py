@@ -497,7 +497,7 @@ def explain(source, side_w, side_q, nn, counts, unexplained, name):
 
 def run(prefix, exe, args):
     # An import or a marked removal made twice leaves what it left once.
-    r = winerun.run_exe(prefix, exe, args, env_extra=WINE_LOCALE, timeout=300, repeatable=True)
+    r = winerun.run_exe(prefix, exe, args, codepage=936, timeout=300, repeatable=True)
     return r
 
 

@@ -1,23 +1,15 @@
 #!/usr/bin/env python3
 """Runs Windows programs under Wine for the tests: one WINEPREFIX per test run.
 
-A test run creates its prefix once (`start`), every test then runs its .exe
-files in it (`exec`, or `run_exe` from Python), and the run ends with `stop`.
-`start` boots the prefix with both loaders present, so 32-bit and 64-bit .exe
-files run in it, and leaves a persistent wineserver behind: without it every
-Wine process would start (and wait for) a server of its own, which is most of
-Wine's start-up cost.
+    winerun.py start PREFIX     create and boot a fresh prefix (32- and 64-bit)
+    winerun.py stop PREFIX      stop its wineserver and remove it
+    winerun.py run PREFIX EXE [ARG...]   run EXE there (a run that may be
+                                made twice); its exit code, 77 if it cannot
 
-    winerun.py available                 exit 0 when Wine can run both kinds
-    winerun.py start PREFIX              create and boot a fresh prefix
-    winerun.py stop PREFIX               stop its wineserver, remove it
-    winerun.py exec PREFIX EXE [ARG...]  run EXE (loader chosen from its
-                                         PE header), exit with its exit code
-    winerun.py reg PREFIX 32|64 ARG...   run the prefix's reg.exe (32: the
-                                         WOW64 view that a 32-bit .exe sees)
-
-Nothing here asks the user anything: Wine's Mono and Gecko installers and the
-menu builder are disabled.
+`start` leaves a persistent wineserver behind: without it every Wine process
+would start (and wait for) a server of its own, most of Wine's start-up cost.
+Wine takes a program's ANSI code page from LANG, and only from a locale that
+exists: zh_CN.UTF-8 gives 936, en_US.UTF-8 gives 1252 (LANGS below).
 """
 
 import os
@@ -26,217 +18,124 @@ import struct
 import subprocess
 import sys
 import tempfile
-import time
 
-WINE32 = os.environ.get("QM_WINE32", "/usr/lib/wine/wine")
-WINE64 = os.environ.get("QM_WINE64", "/usr/lib/wine/wine64")
-WINESERVER = os.environ.get("QM_WINESERVER", "/usr/lib/wine/wineserver")
-
-# A test's exit code for "could not run here" (ctest SKIP_RETURN_CODE).
-SKIP = 77
-
-# The persistent wineserver ends on its own this long after the last Wine
-# process, so that an interrupted test run does not leave it behind forever.
+WINE32 = "/usr/lib/wine/wine"
+WINE64 = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+SKIP = 77  # ctest SKIP_RETURN_CODE: could not run here
+LANGS = {936: "zh_CN.UTF-8", 1252: "en_US.UTF-8"}
+# The code page reg.exe writes to a pipe in: the console's, the OEM one.
+OEM = {936: "gbk", 1252: "cp437"}
 SERVER_LINGER_SECONDS = 600
-
-AEDEBUG = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug"
-NO_DEBUGGER = r"C:\windows\qm-no-debugger.exe %ld %ld"
+# Now and then Wine's host-side loader trips glibc's _dl_fini assertion as
+# the Wine process ends, after the program has finished: the exit code is
+# then ld.so's 127 and the program's result is lost (not wrong).
+LOADER_FAULT = b"Inconsistency detected by ld.so"
 
 
 def available():
     return all(os.access(p, os.X_OK) for p in (WINE32, WINE64, WINESERVER))
 
 
-def minimal_host_env():
-    """The few host variables a Wine process needs, for runs whose result
-    must not depend on the environment of whoever runs the tests (Wine hands
-    every host variable on to the Windows program)."""
-    env = {"PATH": "/usr/local/bin:/usr/bin:/bin"}
-    for name in ("HOME", "USER", "LOGNAME", "TMPDIR"):
-        if name in os.environ:
-            env[name] = os.environ[name]
-    return env
-
-
-def wine_env(prefix, extra=None, base=None):
-    """The environment a Wine process gets: quiet, non-interactive, `prefix`."""
-    env = dict(os.environ if base is None else base)
-    env.update({
-        "WINEPREFIX": prefix,
-        "WINEDEBUG": "-all",
-        "WINEDLLOVERRIDES": "mscoree=;mshtml=;winemenubuilder.exe=",
-        "WINEARCH": "win64",
-    })
-    env.pop("DISPLAY", None)
-    env.pop("WAYLAND_DISPLAY", None)
-    # Wine takes the ANSI code page of its programs from the Unix locale: pin
-    # it, so that the results do not depend on the machine that runs them.
-    for name in [k for k in env if k.startswith("LC_")]:
-        del env[name]
-    env["LANG"] = "C.UTF-8"
-    if extra:
-        env.update(extra)
+def wine_env(prefix, codepage=1252, extra=None):
+    """Only what a Wine process needs: Wine hands every host variable on to
+    the program, and results must not depend on who runs the tests."""
+    env = {"PATH": "/usr/local/bin:/usr/bin:/bin", "WINEPREFIX": prefix, "WINEDEBUG": "-all",
+           "WINEARCH": "win64", "LANG": LANGS[codepage],
+           "WINEDLLOVERRIDES": "mscoree=;mshtml=;winemenubuilder.exe="}
+    env.update({k: os.environ[k] for k in ("HOME", "USER", "TMPDIR") if k in os.environ})
+    env.update(extra or {})
     return env
 
 
 def pe_machine(path):
     """The machine field of a PE file: 0x14c (i386), 0x8664 (x86-64), or None."""
-    try:
-        with open(path, "rb") as f:
-            head = f.read(4096)
-    except OSError:
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    if head[:2] != b"MZ" or len(head) < 64:
         return None
-    if len(head) < 64 or head[:2] != b"MZ":
-        return None
-    (pe_offset,) = struct.unpack_from("<I", head, 0x3C)
-    if pe_offset + 6 > len(head) or head[pe_offset:pe_offset + 4] != b"PE\0\0":
-        return None
-    (machine,) = struct.unpack_from("<H", head, pe_offset + 4)
-    return machine
-
-
-def loader_for(exe):
-    machine = pe_machine(exe)
-    if machine == 0x14C:
-        return WINE32
-    if machine == 0x8664:
-        return WINE64
-    raise ValueError(f"{exe}: not a 32-bit or 64-bit Windows executable")
-
-
-def _run(cmd, env, cwd=None, timeout=120):
-    """subprocess.run with the output captured through files, not pipes: a
-    Wine process may leave services behind that hold inherited pipes open,
-    and a pipe reader would wait for them. Only the process itself counts."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        r = subprocess.run(cmd, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=out,
-                           stderr=err, timeout=timeout)
-        out.seek(0)
-        err.seek(0)
-        return subprocess.CompletedProcess(cmd, r.returncode, out.read(), err.read())
-
-
-def start(prefix):
-    """Creates `prefix` afresh, boots it and leaves a persistent wineserver."""
-    if os.path.isdir(prefix):
-        stop(prefix)
-    os.makedirs(prefix)
-    env = wine_env(prefix)
-    t0 = time.monotonic()
-    # The server outlives this process: it must not hold on to our output,
-    # or whoever reads it (ctest) would wait for the server to end.
-    subprocess.run([WINESERVER, f"-p{SERVER_LINGER_SECONDS}"], env=env, cwd=prefix, check=True,
-                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    boot = _run([WINE64, "wineboot", "--init"], env=env, timeout=300)
-    if loader_fault(boot):  # booting a booted prefix again changes nothing
-        boot = _run([WINE64, "wineboot", "--init"], env=env, timeout=300)
-    if boot.returncode != 0:
-        sys.stderr.write(boot.stderr.decode(errors="replace"))
-        raise RuntimeError(f"wineboot failed with {boot.returncode}")
-    # wineboot returns before the server has written the new registry out;
-    # both views must exist before the first test looks at them.
-    for sub in ("drive_c/windows/system32/reg.exe", "drive_c/windows/syswow64/reg.exe"):
-        if not os.path.exists(os.path.join(prefix, sub)):
-            raise RuntimeError(f"{prefix}: {sub} missing; are wine64 and wine32 both installed?")
-    # A program that crashes ends at once with its exception code instead of
-    # waiting for winedbg to write a backtrace (many seconds, output mixed
-    # into the program's): the debugger named here does not exist, and
-    # without any Wine would start winedbg.
-    for bits in (64, 32):
-        run_reg(prefix, bits, ["add", AEDEBUG, "/v", "Debugger", "/d", NO_DEBUGGER, "/f"])
-    return time.monotonic() - t0
-
-
-def stop(prefix):
-    """Stops the prefix's wineserver and removes the prefix."""
-    if os.path.isdir(prefix):
-        subprocess.run([WINESERVER, "-k"], env=wine_env(prefix), stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
-        subprocess.run([WINESERVER, "-w"], env=wine_env(prefix), stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
-        shutil.rmtree(prefix, ignore_errors=True)
-
-
-# Now and then Wine's own host-side loader trips glibc's assertion in _dl_fini
-# as the Wine process ends, after the Windows program has finished: the exit
-# code is then ld.so's 127, not the program's. The program's result is lost,
-# not wrong, so a run that may be repeated is repeated.
-LOADER_FAULT = b"Inconsistency detected by ld.so"
-LOADER_FAULT_RERUNS = 2
+    (pe,) = struct.unpack_from("<I", head, 0x3C)
+    return struct.unpack_from("<H", head, pe + 4)[0] if head[pe:pe + 4] == b"PE\0\0" else None
 
 
 def loader_fault(r):
-    """True when `r` ended by Wine's loader failing, not by the program."""
     return r.returncode == 127 and LOADER_FAULT in r.stderr
 
 
-def run_exe(prefix, exe, args, cwd=None, env_extra=None, base_env=None, timeout=120,
-            repeatable=False):
-    """Runs a Windows executable (host path) in `prefix`; returns CompletedProcess
-    with bytes stdout/stderr. `cwd` is a host directory (inside the prefix's
-    drive_c it is C:\\... to the program). `repeatable`: running it twice
-    leaves what running it once does, so a run lost to Wine's loader is made
-    again."""
-    cmd = [loader_for(exe), exe] + list(args)
-    env = wine_env(prefix, env_extra, base_env)
-    r = _run(cmd, env, cwd=cwd, timeout=timeout)
-    for _ in range(LOADER_FAULT_RERUNS if repeatable else 0):
+def _run(cmd, env, cwd=None, timeout=120):
+    """Output goes through files, not pipes: a service that Wine starts may
+    hold an inherited pipe open long after the program has ended."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        rc = subprocess.run(cmd, cwd=cwd, env=env, stdout=out, stderr=err,
+                            stdin=subprocess.DEVNULL, timeout=timeout).returncode
+        out.seek(0)
+        err.seek(0)
+        return subprocess.CompletedProcess(cmd, rc, out.read(), err.read())
+
+
+def run_exe(prefix, exe, args, cwd=None, codepage=1252, env=None, timeout=120, repeatable=False):
+    """Runs a Windows executable (host path); bytes stdout/stderr. A run that
+    may be made twice is made again when Wine's loader lost its result."""
+    cmd = [WINE32 if pe_machine(exe) == 0x14C else WINE64, exe] + list(args)
+    for attempt in range(3 if repeatable else 1):
+        r = _run(cmd, wine_env(prefix, codepage, env), cwd, timeout)
         if not loader_fault(r):
             break
-        sys.stderr.write(f"note: Wine's loader failed as {os.path.basename(exe)} ended; "
-                         "running it again\n")
-        r = _run(cmd, env, cwd=cwd, timeout=timeout)
+        sys.stderr.write(f"note: Wine's loader lost the result of {os.path.basename(exe)}\n")
     return r
 
 
 def reg_exe(prefix, bits):
-    """Host path of the prefix's reg.exe for the 32-bit or 64-bit view."""
-    sub = "syswow64" if bits == 32 else "system32"
-    return os.path.join(prefix, "drive_c", "windows", sub, "reg.exe")
+    return os.path.join(prefix, "drive_c", "windows", "syswow64" if bits == 32 else "system32",
+                        "reg.exe")
 
 
-def run_reg(prefix, bits, args, timeout=60):
-    # Every verb but delete leaves the same registry when made twice; a
-    # delete made again would fail on what the first one removed.
-    repeatable = bool(args) and args[0].lower() != "delete"
-    return run_exe(prefix, reg_exe(prefix, bits), args, timeout=timeout, repeatable=repeatable)
+def run_reg(prefix, bits, args, codepage=1252):
+    # Every verb but delete leaves the same registry when made twice.
+    return run_exe(prefix, reg_exe(prefix, bits), args, codepage=codepage,
+                   repeatable=args[0].lower() != "delete")
 
 
-def main(argv):
-    if len(argv) < 2:
-        sys.stderr.write(__doc__)
-        return 2
-    cmd = argv[1]
-    if cmd == "available":
-        return 0 if available() else 1
-    if len(argv) < 3:
-        sys.stderr.write(__doc__)
-        return 2
-    prefix = os.path.abspath(argv[2])
-    if cmd == "start":
-        if not available():
-            print("Wine is not installed; nothing to start")
-            return 0
-        seconds = start(prefix)
-        print(f"wine prefix {prefix} ready in {seconds:.1f} s")
-        return 0
-    if cmd == "stop":
-        stop(prefix)
-        return 0
-    if cmd in ("exec", "reg"):
-        if not available() or not os.path.isdir(prefix):
-            sys.stderr.write("Wine or the prefix is not there; skipped\n")
-            return SKIP
-        if cmd == "exec":
-            r = run_exe(prefix, argv[3], argv[4:])
-        else:
-            r = run_reg(prefix, 32 if argv[3] == "32" else 64, argv[4:])
-        sys.stdout.buffer.write(r.stdout)
-        sys.stderr.buffer.write(r.stderr)
-        return r.returncode
-    sys.stderr.write(__doc__)
-    return 2
+def start(prefix):
+    stop(prefix)
+    os.makedirs(prefix)
+    env = wine_env(prefix)
+    # The server outlives this process: it must not hold on to our output.
+    subprocess.run([WINESERVER, f"-p{SERVER_LINGER_SECONDS}"], env=env, check=True,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(2):  # booting a booted prefix again changes nothing
+        boot = _run([WINE64, "wineboot", "--init"], env, timeout=300)
+        if not loader_fault(boot):
+            break
+    if boot.returncode != 0:
+        raise RuntimeError(f"wineboot failed ({boot.returncode}): {boot.stderr[-2000:]!r}")
+    for bits in (32, 64):
+        if not os.path.exists(reg_exe(prefix, bits)):
+            raise RuntimeError(f"{reg_exe(prefix, bits)} missing: are wine64 and wine32 installed?")
+        # A crashing program ends at once instead of waiting for winedbg.
+        run_reg(prefix, bits, ["add", r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug",
+                               "/v", "Debugger", "/d", r"C:\windows\no-debugger.exe", "/f"])
+
+
+def stop(prefix):
+    if os.path.isdir(prefix):
+        for flag in ("-k", "-w"):
+            subprocess.run([WINESERVER, flag], env=wine_env(prefix), capture_output=True)
+        shutil.rmtree(prefix, ignore_errors=True)
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    if len(sys.argv) < 3 or sys.argv[1] not in ("start", "stop", "run"):
+        sys.exit(__doc__)
+    prefix = os.path.abspath(sys.argv[2])
+    if sys.argv[1] == "run":  # the exit code is the program's; 77 when it cannot run here
+        if not available() or not os.path.isfile(sys.argv[3]) or not os.path.isdir(prefix):
+            sys.exit(SKIP)
+        r = run_exe(prefix, sys.argv[3], sys.argv[4:], repeatable=True)
+        sys.stdout.buffer.write(r.stdout)
+        sys.stderr.buffer.write(r.stderr)
+        sys.exit(r.returncode)
+    if sys.argv[1] == "start" and available():
+        start(prefix)
+    elif sys.argv[1] == "stop":
+        stop(prefix)

@@ -338,6 +338,9 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samDe
     *phkResult = nullptr;
     return fault;
   }
+  // Only a null handle leaves the result untouched; a closed or unusable
+  // one answers with a null result, as Wine does.
+  if (hKey != nullptr) *phkResult = nullptr;
   Base base;
   if (LONG err = Identify(hKey, &base)) return err;
   // A root with no subkey is the root's own constant, not a new handle.
