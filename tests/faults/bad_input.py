@@ -1,24 +1,16 @@
 #!/usr/bin/env python3
-"""Faults and bad input, end to end, on the emulated machine.
+"""Faults and bad input, end to end, on fresh emulated machines.
 
-    bad_input.py BIN_DIR [--keep] [--case NAME] [--list]
+    bad_input.py BIN_DIR [--case NAME]
 
-Each case of the table below sets up a fresh emulated machine (a prefix of
-its own), runs the built quillmark once as a user would, and checks:
-
-- the program did not crash (no signal, no sanitizer report);
-- its result line or exit code says the operation failed;
-- nothing the user had was lost or half-written: every file under the
-  prefix and every row of the registry store are as they were before the
-  run (no temporary files left, nothing created, nothing cut).
-
-A few cases are controls just inside a limit: they must succeed, so that a
-check which never fails shows up.
-
-Exit code 0 when every case behaved as the table says, 1 otherwise.
+Each case sets up a machine, runs quillmark once and checks that it did not
+crash (no signal, no sanitizer report), that its result line (or exit code)
+says what the table says, and -- unless the case says otherwise -- that every
+file under the machine and every row of its registry store is as before:
+nothing lost, cut, half-written or left behind. Controls just inside a limit
+must succeed, so that a check which never fails shows up.
 """
 
-import argparse
 import hashlib
 import os
 import random
@@ -31,563 +23,334 @@ import tempfile
 
 FAILED = b"Error: Failed to do speicified operation(s)!"
 SUCCEEDED = b"Succeeded in doing speicified operation(s)!"
-RUN_TIMEOUT = 300
-# Memory a run may use for a file with one 100 MB line: well under the line.
-MAX_RSS_FOR_BIG_LINE_KB = 64 * 1024
-NOBODY = 65534
-
-# The limits the cases step over (the program's own, in its terms).
-MAX_DIRECTORY = 263
-MAX_SUBKEY = 32767
-MAX_VALUE_NAME = 512
-MAX_COMMAND_LINE = 779
-MAX_LIST = 32766
-VALUE_CAPACITY = 32767
-
-KEEP_KEY = r"HKEY_CURRENT_USER\Software\Keep"
-
-
-# Directories every prefix has; the machine makes them when they are missing.
-SKELETON = {"prefix", os.path.join("prefix", "drive_c"), os.path.join("prefix", "drive_c", "windows"),
-            os.path.join("prefix", "drive_c", "windows", "system32")}
-
-
-def file_digest(path):
-    h = hashlib.sha256()
-    with open(path, "rb") as f:
-        for block in iter(lambda: f.read(1 << 20), b""):
-            h.update(block)
-    return h.hexdigest()
+MAX_DIRECTORY, MAX_SUBKEY, MAX_VALUE_NAME, MAX_COMMAND_LINE = 263, 32767, 512, 779
+MAX_LIST, VALUE_CAPACITY = 32766, 32767
+KEEP = r"HKEY_CURRENT_USER\Software\Keep"
+SKELETON = {"prefix", "prefix/drive_c", "prefix/drive_c/windows", "prefix/drive_c/windows/system32"}
+AUTOEXEC = b'@echo off\r\nset Path="C:\\TEX\\BIN;%Path%"\r\nwin\r\n'
+CONFIG = b"DEVICE=C:\\WINDOWS\\HIMEM.SYS\r\nFILES=40\r\n"
+BIN = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else ""
 
 
 class Machine:
-    """One case's emulated machine."""
-
-    def __init__(self, root, bin_dir):
-        self.root = root
-        self.prefix = os.path.join(root, "prefix")
-        self.drive = os.path.join(self.prefix, "drive_c")
-        self.bin_dir = bin_dir
-        self.env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LANG": "C",
-                    "HOME": root, "QUILLMARK_PREFIX": self.prefix}
-        for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
-            if name in os.environ:
-                self.env[name] = os.environ[name]
-        self.run_as_nobody = False
+    def __init__(self, root):
+        self.root, self.prefix = root, os.path.join(root, "prefix")
+        self.env = {"PATH": "/usr/bin:/bin", "LANG": "C", "HOME": root, "QUILLMARK_PREFIX": self.prefix}
+        self.env.update({k: v for k, v in os.environ.items() if k.endswith("SAN_OPTIONS")})
+        self.as_nobody = False
 
     def host(self, dos):
-        assert dos[:3].upper() == "C:\\"
-        return os.path.join(self.drive, *[p for p in dos[3:].split("\\") if p])
+        return os.path.join(self.prefix, "drive_c", *[p for p in dos[3:].split("\\") if p])
 
-    def write(self, dos, data):
-        path = self.host(dos)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
+    def write(self, dos, data, mode=None):
+        os.makedirs(os.path.dirname(self.host(dos)), exist_ok=True)
+        open(self.host(dos), "wb").write(data)
+        if mode:
+            os.chmod(self.host(dos), mode)
 
-    def mkdir(self, dos):
-        os.makedirs(self.host(dos), exist_ok=True)
-
-    def quillmark(self, args, extra_env=None):
-        env = dict(self.env)
-        env.update(extra_env or {})
-        cmd = [os.path.join(self.bin_dir, "quillmark")] + args
-        if self.run_as_nobody:
-            cmd = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups"] + cmd
-        cwd = self.drive if os.path.isdir(self.drive) else self.root
+    def run(self, args, tool="quillmark"):
+        cmd = [os.path.join(BIN, tool)] + args
+        if self.as_nobody:  # root writes anywhere: read-only cases run as nobody
+            cmd = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] + cmd
+        drive = os.path.join(self.prefix, "drive_c")
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            child = subprocess.Popen(cmd, env=env, cwd=cwd, stdout=out, stderr=err)
-            # wait4 gives this child's own peak memory.
-            _, status, usage = os.wait4(child.pid, 0)
-            child.returncode = os.waitstatus_to_exitcode(status)
+            child = subprocess.Popen(cmd, env=self.env, cwd=drive if os.path.isdir(drive) else self.root,
+                                     stdout=out, stderr=err)
+            _, status, usage = os.wait4(child.pid, 0)  # the child's own peak memory
             out.seek(0)
             err.seek(0)
-            child.stdout, child.stderr = out.read(), err.read()
-        child.maxrss_kb = usage.ru_maxrss
-        return child
+            return subprocess.CompletedProcess(cmd, os.waitstatus_to_exitcode(status), out.read(),
+                                               err.read()), usage.ru_maxrss
 
-    def setup_registry(self, *commands):
-        """Runs quillmark to put the starting values in place."""
+    def setup(self, *commands):
         for args in commands:
-            p = self.quillmark(list(args))
-            if SUCCEEDED not in p.stdout:
-                raise RuntimeError(f"setup {args!r} failed: {p.stdout!r} {p.stderr!r}")
+            if SUCCEEDED not in self.run(list(args))[0].stdout:
+                raise RuntimeError(f"setup {args} failed")
 
     def snapshot(self):
-        """Every file under the prefix (bytes, kind, mode) and every row of
-        the registry store; the store's own files are compared by content."""
         files = {}
         for top, dirs, names in os.walk(self.root):
             for n in dirs + names:
                 path = os.path.join(top, n)
-                rel = os.path.relpath(path, self.root)
-                if os.path.basename(path).startswith("registry.db") and os.path.isfile(path):
-                    continue
+                if n.startswith("registry.db") and os.path.isfile(path):
+                    continue  # compared by its rows below
                 st = os.lstat(path)
-                digest = ""
-                if stat.S_ISREG(st.st_mode):
-                    digest = file_digest(path)
-                files[rel] = (stat.S_IFMT(st.st_mode), stat.S_IMODE(st.st_mode), digest)
-        return {"files": files, "registry": self.registry_digest()}
-
-    def registry_digest(self):
+                data = hashlib.file_digest(open(path, "rb"), "sha256").hexdigest() \
+                    if stat.S_ISREG(st.st_mode) else ""  # in blocks: the child's memory starts as ours
+                files[os.path.relpath(path, self.root)] = (st.st_mode, data)
         db = os.path.join(self.prefix, "registry.db")
-        if not os.path.exists(db):
-            return "no store"
-        if not os.path.isfile(db):
-            return "store is not a file"
         try:
             con = sqlite3.connect(f"file:{db}?mode=ro", uri=True)
-            try:
-                h = hashlib.sha256()
-                tables = [r[0] for r in con.execute(
-                    "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name")]
-                for t in tables:
-                    for row in sorted(con.execute(f'SELECT * FROM "{t}"'), key=repr):
-                        h.update(repr((t, row)).encode())
-                return h.hexdigest()
-            finally:
-                con.close()
-        except sqlite3.DatabaseError:
-            # Not a store SQLite can read: its bytes are what the user has.
-            return "bytes " + file_digest(db)
+            rows = sorted(repr((t, r)) for (t,) in con.execute("SELECT name FROM sqlite_master WHERE type='table'")
+                          for r in con.execute(f'SELECT * FROM "{t}"'))
+        except sqlite3.DatabaseError:  # not a store: its bytes are what the user has
+            rows = [open(db, "rb").read() if os.path.isfile(db) else os.path.exists(db)]
+        return files, rows
+
+    def query(self, key):
+        return self.run(["query", key], "quillmark-reg")[0].stdout.decode("latin-1")
 
 
-class Case:
-    def __init__(self, name, args, setup=None, winver=None, env=None, expect="failed",
-                 check=None, nobody=False, keep_state=True):
-        self.name = name
-        self.args = args          # list, or a function of the machine giving one
-        self.setup = setup        # function(machine)
-        self.winver = winver
-        self.env = env or {}
-        self.expect = expect      # "failed" (result line), "exit" (nonzero exit), "succeeded"
-        self.check = check        # function(machine, process) -> list of problems
-        self.nobody = nobody
-        self.keep_state = keep_state
+# ---- Setups: functions of the machine ----------------------------------------------
+
+def keep(m):
+    m.setup(["+regv", KEEP, "list", r"C:\a;C:\b"], ["+regv", KEEP, "other", "value"],
+            ["-user", "=env", "Path", r"C:\a"])
+    os.makedirs(m.host(r"C:\tex\bin"))
 
 
-def told(*words):
-    """The run says on standard error which file it cannot use, and why."""
-    def check(m, p):
-        err = p.stderr.decode("latin-1")
-        if all(w in err for w in words) and err.count("\n") == 1:
-            return []
-        return [f"standard error should name {words} in one line: {err!r}"]
-    return check
+def then(*steps):
+    return lambda m: [s(m) for s in (keep,) + steps]
 
 
-# ---- Setups -----------------------------------------------------------------
-
-def seed_keep(m):
-    """A key with values a wrong cut or a stray write would change."""
-    m.setup_registry(["+regv", KEEP_KEY, "list", r"C:\a;C:\b"],
-                     ["+regv", KEEP_KEY, "other", "value"],
-                     ["-user", "=env", "Path", r"C:\a"])
-    m.mkdir(r"C:\tex\bin")
-
-
-def prefix_under_file(m):
-    os.makedirs(m.root, exist_ok=True)
-    with open(os.path.join(m.root, "afile"), "wb") as f:
-        f.write(b"a file, not a directory\n")
-    m.env["QUILLMARK_PREFIX"] = os.path.join(m.root, "afile", "prefix")
-
-
-def prefix_unwritable(m):
-    os.makedirs(m.prefix)
-    os.chmod(m.prefix, 0o555)
-    make_reachable(m)
-
-
-def prefix_read_only_store(m):
-    seed_keep(m)
-    fold_wal(m)
-    for top, dirs, names in os.walk(m.prefix):
-        for n in names:
-            os.chmod(os.path.join(top, n), 0o444)
-        for n in dirs:
-            os.chmod(os.path.join(top, n), 0o555)
-    os.chmod(m.prefix, 0o555)
-    make_reachable(m)
-
-
-def make_reachable(m):
-    """Root writes anywhere, so as root the run is made as another user, who
-    must reach the prefix and the program; any other user is held back by
-    the modes themselves."""
-    if os.geteuid() != 0:
-        return
-    m.run_as_nobody = True
+def nobody(m):
+    m.as_nobody = os.geteuid() == 0
     d = m.root
-    while d not in ("/", ""):
-        mode = stat.S_IMODE(os.stat(d).st_mode)
-        if not mode & 0o001:
-            os.chmod(d, mode | 0o005)
+    while m.as_nobody and d != "/":
+        os.chmod(d, stat.S_IMODE(os.stat(d).st_mode) | 0o005)
         d = os.path.dirname(d)
 
 
 def fold_wal(m):
-    """Moves the write-ahead log into registry.db, so its bytes are the store."""
-    db = os.path.join(m.prefix, "registry.db")
-    con = sqlite3.connect(db)
+    con = sqlite3.connect(os.path.join(m.prefix, "registry.db"))
     con.execute("PRAGMA wal_checkpoint(TRUNCATE)")
     con.execute("PRAGMA journal_mode=DELETE")
     con.close()
-    for suffix in ("-wal", "-shm"):
-        if os.path.exists(db + suffix):
-            os.remove(db + suffix)
 
 
-def store_junk(m):
-    os.makedirs(m.drive)
-    rnd = random.Random(8)
-    with open(os.path.join(m.prefix, "registry.db"), "wb") as f:
-        f.write(bytes(rnd.randrange(256) for _ in range(16384)))
-
-
-def store_truncated(m):
-    seed_keep(m)
+def read_only_prefix(m):
     fold_wal(m)
-    db = os.path.join(m.prefix, "registry.db")
-    with open(db, "r+b") as f:
-        f.truncate(os.path.getsize(db) // 2)
+    for top, dirs, names in os.walk(m.prefix):
+        for n in names + dirs:
+            os.chmod(os.path.join(top, n), 0o444 if n in names else 0o555)
+    os.chmod(m.prefix, 0o555)
+    nobody(m)
 
 
-def store_header_damaged(m):
-    seed_keep(m)
-    fold_wal(m)
-    with open(os.path.join(m.prefix, "registry.db"), "r+b") as f:
-        f.write(b"\0" * 32)
-
-
-def store_is_directory(m):
-    os.makedirs(os.path.join(m.prefix, "registry.db"))
-    os.makedirs(m.drive)
-
-
-def with_directory(dos):
+def store(data):
     def setup(m):
-        seed_keep(m)
-        m.mkdir(dos)
-        m.write(dos + r"\inside.txt", b"kept\r\n")
+        os.makedirs(os.path.join(m.prefix, "drive_c"))
+        open(os.path.join(m.prefix, "registry.db"), "wb").write(data)
     return setup
 
 
-def read_only_file(dos, data):
+def damage(how):
     def setup(m):
-        seed_keep(m)
-        m.write(dos, data)
-        os.chmod(m.host(dos), 0o444)
-    return setup
+        fold_wal(m)
+        db = os.path.join(m.prefix, "registry.db")
+        with open(db, "r+b") as f:
+            f.truncate(os.path.getsize(db) // 2) if how == "cut" else f.write(b"\0" * 32)
+    return then(setup)
 
 
-AUTOEXEC = b'@echo off\r\nset Path="C:\\TEX\\BIN;%Path%"\r\nwin\r\n'
-CONFIG = b"DEVICE=C:\\WINDOWS\\HIMEM.SYS\r\nFILES=40\r\n"
+def prefix_under_file(m):
+    os.makedirs(m.root, exist_ok=True)
+    open(os.path.join(m.root, "afile"), "wb").write(b"a file\n")
+    m.env["QUILLMARK_PREFIX"] = os.path.join(m.root, "afile", "prefix")
 
 
-def reg_file(dos, data):
-    def setup(m):
-        seed_keep(m)
-        m.write(dos, data)
-    return setup
+def unwritable_prefix(m):
+    os.makedirs(m.prefix)
+    os.chmod(m.prefix, 0o555)
+    nobody(m)
 
 
-def junk_bytes():
-    rnd = random.Random(1)
-    return bytes(rnd.randrange(256) for _ in range(65536))
+def a_dir(dos):
+    return then(lambda m: m.write(dos + r"\inside.txt", b"kept\r\n"))
+
+
+def a_file(dos, data, mode=None):
+    return then(lambda m: m.write(dos, data, mode))
+
+
+def big_line(m):
+    with open(m.host(r"C:\big.reg"), "wb") as f:
+        f.write(b'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Keep\\Big]\r\n"before"="1"\r\n"big"="')
+        for _ in range(100):
+            f.write(b"x" * (1 << 20))
+        f.write(b'"\r\n"after"="2"\r\n')
+
+
+def interpreter(m):  # ComSpec: a script that notes each command line it is given
+    open(os.path.join(m.root, "interp.sh"), "w").write(
+        '#!/bin/sh\nprintf "%s\\n" "$2" >> "$(dirname "$0")/ran.txt"\n')
+    os.chmod(os.path.join(m.root, "interp.sh"), 0o755)
+    m.env["ComSpec"] = os.path.join(m.root, "interp.sh")
+
+
+def md5_name(length):  # one base name to the program, directories to the host
+    return ("a" * 100 + "/") * (length // 101) + "a" * (length % 101)
+
+
+def md5_file(length):
+    return then(lambda m: m.write("C:\\s\\" + md5_name(length).replace("/", "\\"), b"stamp me\r\n"))
+
+
+# ---- Checks: functions of the machine, the run and its peak memory -------------------
+
+def told(*words):
+    """One line on standard error names what cannot be used, and why."""
+    def check(m, p, rss):
+        err = p.stderr.decode("latin-1")
+        return [] if all(w in err for w in words) and err.count("\n") == 1 else [f"stderr {err!r}"]
+    return check
+
+
+def ran(expected):
+    return lambda m, p, rss: [] if os.path.exists(os.path.join(m.root, "ran.txt")) == expected \
+        else [f"the command line ran: {not expected}"]
+
+
+def holds(key, *present, absent=()):
+    def check(m, p, rss):
+        out = m.query(key)
+        return [f"{key}: {w!r} missing" for w in present if w not in out] + \
+               [f"{key}: {w!r} there" for w in absent if w in out]
+    return check
+
+
+def big_line_check(m, p, rss):
+    return (holds(KEEP + r"\Big", "    before    ", "    after    ", absent=("    big    ",))(m, p, rss)
+            + ([f"a 100 MB line took {rss} kB"] if rss > 64 * 1024 else []))
+
+
+def stored_whole(key, name, n):
+    return lambda m, p, rss: [] if SUCCEEDED not in p.stdout or "v" * n in m.query(key) \
+        else [f"success, but {name} is not whole"]
 
 
 def utf16(text):
     return text.encode("utf-16-le")
 
 
-# An unpaired high surrogate in the key line: nothing of the file can be read.
-BAD_UTF16_FIRST = (b"\xff\xfe" + utf16("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER"
-                                        "\\Software\\Keep\\U") + b"\x00\xd8" +
-                   utf16("]\r\n\"a\"=\"x\"\r\n"))
-# A good value, an unpaired surrogate in the next one, then one more value.
-BAD_UTF16_MIDDLE = (b"\xff\xfe" + utf16("Windows Registry Editor Version 5.00\r\n\r\n"
-                                         "[HKEY_CURRENT_USER\\Software\\Keep\\M]\r\n\"a\"=\"x\"\r\n"
-                                         "\"b\"=\"") + b"\x00\xdc" +
-                    utf16("\"\r\n\"c\"=\"after\"\r\n"))
+HEAD16 = b"\xff\xfe" + utf16("Windows Registry Editor Version 5.00\r\n\r\n")
+BAD_FIRST = HEAD16 + utf16("[HKEY_CURRENT_USER\\Software\\Keep\\U") + b"\x00\xd8" + utf16(']\r\n"a"="x"\r\n')
+BAD_MIDDLE = (HEAD16 + utf16('[HKEY_CURRENT_USER\\Software\\Keep\\M]\r\n"a"="x"\r\n"b"="') + b"\x00\xdc"
+              + utf16('"\r\n"c"="after"\r\n'))
+JUNK = bytes(random.Random(1).randrange(256) for _ in range(65536))
+LONG_DIR = "C:\\" + "d" * (MAX_DIRECTORY - 2)
+LONG_SUBKEY = "HKEY_CURRENT_USER\\Software\\Keep\\" + "k" * (MAX_SUBKEY + 10)
+WORDS = ["prog"] + ["w" * 9] * 76  # 769 characters; one word more makes it as long as asked
 
 
-def big_line_file(m):
-    seed_keep(m)
-    path = m.host(r"C:\big.reg")
-    with open(path, "wb") as f:
-        f.write(b"REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Keep\\Big]\r\n\"before\"=\"1\"\r\n\"big\"=\"")
-        chunk = b"x" * (1 << 20)
-        for _ in range(100):
-            f.write(chunk)
-        f.write(b"\"\r\n\"after\"=\"2\"\r\n")
+def words(length):
+    return WORDS + ["z" * (length - len(" ".join(WORDS)) - 1)]
 
 
-def md5_file(length):
-    """A relative file name of `length` characters that is one base name to
-    the program (only a backslash separates there) and a path of directories
-    of 100 characters to the host."""
-    name = ("a" * 100 + "/") * (length // 101) + "a" * (length % 101)
-    assert len(name) == length and not name.endswith("/")
-    return name
-
-
-def md5_setup(name):
-    def setup(m):
-        seed_keep(m)
-        host = os.path.join(m.host(r"C:\s"), *name.split("/"))
-        os.makedirs(os.path.dirname(host), exist_ok=True)
-        with open(host, "wb") as f:
-            f.write(b"stamp me\r\n")
-    return setup
-
-
-def recording_interpreter(m):
-    """ComSpec: a script that notes each command line it is given."""
-    seed_keep(m)
-    script = os.path.join(m.root, "interp.sh")
-    with open(script, "w") as f:
-        f.write('#!/bin/sh\nprintf "%s\\n" "$2" >> "$(dirname "$0")/ran.txt"\n')
-    os.chmod(script, 0o755)
-    m.env["ComSpec"] = script
-
-
-def ran(expected):
-    def check(m, p):
-        path = os.path.join(m.root, "ran.txt")
-        did = os.path.exists(path)
-        return [] if did == expected else [
-            "the command line was run" if did else "the command line was not run"]
-    return check
-
-
-def long_list_value(m):
-    seed_keep(m)
-    m.setup_registry(["+regv", KEEP_KEY, "huge", "C:\\" + "h" * (VALUE_CAPACITY + 3000)])
-
-
-def list_near_limit(m):
-    seed_keep(m)
-    m.setup_registry(["-user", "=env", "Path", "C:\\" + "p" * (MAX_LIST - 8)])
-
-
-def value_stored_whole(key, name, length):
-    def check(m, p):
-        q = subprocess.run([os.path.join(m.bin_dir, "quillmark-reg"), "query", key, "/v", name],
-                           env=m.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        text = q.stdout.decode("latin-1")
-        if SUCCEEDED in p.stdout and ("v" * length) not in text:
-            return [f"success reported but {name} does not hold all {length} characters"]
-        return []
-    return check
-
-
-def big_line_check(m, p):
-    problems = []
-    if p.maxrss_kb > MAX_RSS_FOR_BIG_LINE_KB:
-        problems.append(f"a 100 MB line took {p.maxrss_kb} kB of memory")
-    q = subprocess.run([os.path.join(m.bin_dir, "quillmark-reg"), "query", KEEP_KEY + r"\Big"],
-                       env=m.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    out = q.stdout.decode("latin-1")
-    if "before" not in out or "after" not in out:
-        problems.append("the lines around the long one were not imported")
-    if "big" in out:
-        problems.append("the 100 MB value was written (cut)")
-    return problems
-
-
-def middle_utf16_check(m, p):
-    q = subprocess.run([os.path.join(m.bin_dir, "quillmark-reg"), "query", KEEP_KEY + r"\M"],
-                       env=m.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    out = q.stdout.decode("latin-1")
-    problems = [] if "    a    REG_SZ    x" in out else ["the value before the bad line was not imported"]
-    if "    b    " in out:
-        problems.append("the value with the unpaired surrogate was written")
-    return problems
-
-
-def command_words(length):
-    """-run words that join to a command line of exactly `length` characters."""
-    words = ["prog"] + ["w" * 9] * ((length - 4) // 10 - 1)
-    rest = length - len(" ".join(words)) - 1
-    words.append("z" * rest)
-    assert len(" ".join(words)) == length
-    return words
-
-
-LONG_DIR = "C:\\" + "d" * (MAX_DIRECTORY - 3 + 1)
-LONG_SUBKEY = "Software\\Keep\\" + "k" * (MAX_SUBKEY + 10)
-
+# name, arguments, setup, expected ("failed", "succeeded", "exit" nonzero, "exit0", "any"),
+# extra check, whether everything must stay as it was, environment
 CASES = [
-    # The prefix and the store.
-    Case("prefix-under-a-file", ["+regk", KEEP_KEY + r"\New"], setup=prefix_under_file, check=told("cannot be used: Not a directory")),
-    Case("prefix-unwritable", ["+regk", KEEP_KEY + r"\New"], setup=prefix_unwritable),
-    Case("store-read-only", ["-user", "=env", "NEWVAR", "x"], setup=prefix_read_only_store),
-    Case("store-random-bytes", ["+regv", KEEP_KEY, "v", "x"], setup=store_junk, check=told("registry.db cannot be used: file is not a database")),
-    Case("store-truncated", ["+regv", KEEP_KEY, "v", "x"], setup=store_truncated),
-    Case("store-header-damaged", ["-regk", KEEP_KEY], setup=store_header_damaged),
-    Case("store-is-a-directory", ["+regk", KEEP_KEY], setup=store_is_directory, check=told("registry.db cannot be used:")),
-    Case("store-random-bytes-read", ["-read-reg", KEEP_KEY, "list"], setup=store_junk, check=told("registry.db cannot be used: file is not a database")),
-    # A directory where a file is expected.
-    Case("md5-of-a-directory", ["-md5", r"C:\dir"], setup=with_directory(r"C:\dir")),
-    Case("import-a-directory", ["+regf", r"C:\dir"], setup=with_directory(r"C:\dir")),
-    Case("removal-from-a-directory", ["-regf", r"C:\dir"], setup=with_directory(r"C:\dir")),
-    Case("autoexec-is-a-directory-add", ["+path", r"C:\tex\bin"], winver="win98",
-         setup=with_directory(r"C:\autoexec.bat")),
-    Case("autoexec-is-a-directory-remove", ["-path", r"C:\tex\bin"], winver="win98",
-         env={"Path": r"C:\WINDOWS"}, setup=with_directory(r"C:\autoexec.bat")),
-    Case("config-is-a-directory", ["-env-size", "4096"], winver="win98",
-         setup=with_directory(r"C:\CONFIG.SYS")),
-    # Read-only startup files.
-    Case("autoexec-read-only-add", ["+path", r"C:\tex\bin"], winver="win98",
-         setup=read_only_file(r"C:\AUTOEXEC.BAT", AUTOEXEC)),
-    Case("autoexec-read-only-remove", ["-path", r"C:\TEX\BIN"], winver="win98",
-         env={"Path": r"C:\WINDOWS"}, setup=read_only_file(r"C:\AUTOEXEC.BAT", AUTOEXEC)),
-    Case("config-read-only", ["-env-size", "4096"], winver="win98",
-         setup=read_only_file(r"C:\CONFIG.SYS", CONFIG)),
-    # Registration files that are not what they claim.
-    Case("import-binary-junk", ["+regf", r"C:\junk.reg"], setup=reg_file(r"C:\junk.reg", junk_bytes())),
-    Case("removal-binary-junk", ["-regf", r"C:\junk.reg"],
-         setup=reg_file(r"C:\junk.reg", junk_bytes())),
-    Case("import-invalid-utf16-first-key", ["+regf", r"C:\bad16.reg"],
-         setup=reg_file(r"C:\bad16.reg", BAD_UTF16_FIRST)),
-    Case("import-invalid-utf16-middle", ["+regf", r"C:\bad16.reg"],
-         setup=reg_file(r"C:\bad16.reg", BAD_UTF16_MIDDLE), keep_state=False,
-         check=middle_utf16_check),
-    Case("import-100mb-line", ["+regf", r"C:\big.reg"], setup=big_line_file, keep_state=False,
-         check=big_line_check),
-    # Arguments over every limit.
-    Case("path-directory-264", ["-user", "+path", LONG_DIR], setup=seed_keep),
-    Case("path-remove-directory-264", ["-user", "-path", LONG_DIR], setup=seed_keep),
-    Case("regp-directory-264", ["+regp", KEEP_KEY, "list", LONG_DIR], setup=seed_keep),
-    Case("path-several-one-too-long", ["-user", "+path", r"C:\tex\bin;" + LONG_DIR],
-         setup=seed_keep),
-    Case("path-list-over-limit", ["-user", "-end", "+path", r"C:\tex\bin"], setup=list_near_limit),
-    Case("regp-value-over-read-capacity", ["+regp", KEEP_KEY, "huge", r"C:\tex\bin"],
-         setup=long_list_value),
-    Case("create-subkey-32777", ["+regk", "HKEY_CURRENT_USER\\" + LONG_SUBKEY], setup=seed_keep),
-    Case("delete-subkey-32777", ["-regk", "HKEY_CURRENT_USER\\" + LONG_SUBKEY], setup=seed_keep),
-    Case("write-subkey-32777", ["+regv", "HKEY_CURRENT_USER\\" + LONG_SUBKEY, "v", "x"],
-         setup=seed_keep),
-    Case("read-subkey-32777", ["-read-reg", "HKEY_CURRENT_USER\\" + LONG_SUBKEY, "v"],
-         setup=seed_keep),
-    Case("md5-value-name-513", ["-md5", "C:\\s\\" + md5_file(MAX_VALUE_NAME - 4 + 1)],
-         setup=md5_setup(md5_file(MAX_VALUE_NAME - 4 + 1))),
-    Case("md5-value-name-512", ["-md5", "C:\\s\\" + md5_file(MAX_VALUE_NAME - 4)],
-         setup=md5_setup(md5_file(MAX_VALUE_NAME - 4)), expect="succeeded", keep_state=False),
-    Case("run-line-780", ["-run"] + command_words(MAX_COMMAND_LINE + 1),
-         setup=recording_interpreter, expect="exit", check=ran(False)),
-    Case("run-line-779", ["-run"] + command_words(MAX_COMMAND_LINE),
-         setup=recording_interpreter, expect="exit0", keep_state=False, check=ran(True)),
-    Case("read-value-over-capacity", ["-read-reg", KEEP_KEY, "huge"], setup=long_list_value),
-    Case("autoexec-set-line-over-263", ["+path", "C:\\" + "t" * 260], winver="win98",
-         setup=reg_file(r"C:\AUTOEXEC.BAT", AUTOEXEC)),
-    Case("config-first-line-over-260", ["-env-size", "4096"], winver="win98",
-         setup=reg_file(r"C:\CONFIG.SYS", b"REM " + b"c" * 300 + b"\r\nFILES=40\r\n")),
-    Case("write-value-40000", ["+regv", KEEP_KEY, "long", "v" * 40000], setup=seed_keep,
-         expect="any", keep_state=False, check=value_stored_whole(KEEP_KEY, "long", 40000)),
-    Case("env-value-40000", ["-user", "=env", "LONGVAR", "v" * 40000], setup=seed_keep,
-         expect="any", keep_state=False,
-         check=value_stored_whole(r"HKEY_CURRENT_USER\Environment", "LONGVAR", 40000)),
+    ("prefix-under-a-file", ["+regk", KEEP + r"\New"], prefix_under_file, "failed",
+     told("cannot be used: Not a directory")),
+    ("prefix-unwritable", ["+regk", KEEP + r"\New"], unwritable_prefix, "failed", None),
+    ("store-read-only", ["-user", "=env", "NEWVAR", "x"], then(read_only_prefix), "failed", None),
+    ("store-random-bytes", ["+regv", KEEP, "v", "x"], store(JUNK[:16384]), "failed",
+     told("registry.db cannot be used: file is not a database")),
+    ("store-random-bytes-read", ["-read-reg", KEEP, "list"], store(JUNK[:16384]), "failed",
+     told("registry.db cannot be used: file is not a database")),
+    ("store-truncated", ["+regv", KEEP, "v", "x"], damage("cut"), "failed", None),
+    ("store-header-damaged", ["-regk", KEEP], damage("header"), "failed", None),
+    ("store-is-a-directory", ["+regk", KEEP], lambda m: os.makedirs(os.path.join(m.prefix, "registry.db")),
+     "failed", told("registry.db cannot be used:")),
+    ("md5-of-a-directory", ["-md5", r"C:\dir"], a_dir(r"C:\dir"), "failed", None),
+    ("import-a-directory", ["+regf", r"C:\dir"], a_dir(r"C:\dir"), "failed", None),
+    ("removal-from-a-directory", ["-regf", r"C:\dir"], a_dir(r"C:\dir"), "failed", None),
+    ("autoexec-is-a-directory-add", ["+path", r"C:\tex\bin"], a_dir(r"C:\autoexec.bat"), "failed", None, True,
+     {"QUILLMARK_WINVER": "win98"}),
+    ("autoexec-is-a-directory-remove", ["-path", r"C:\tex\bin"], a_dir(r"C:\autoexec.bat"), "failed", None,
+     True, {"QUILLMARK_WINVER": "win98", "Path": r"C:\WINDOWS"}),
+    ("config-is-a-directory", ["-env-size", "4096"], a_dir(r"C:\CONFIG.SYS"), "failed", None, True,
+     {"QUILLMARK_WINVER": "win98"}),
+    ("autoexec-read-only-add", ["+path", r"C:\tex\bin"], a_file(r"C:\AUTOEXEC.BAT", AUTOEXEC, 0o444),
+     "failed", None, True, {"QUILLMARK_WINVER": "win98"}),
+    ("autoexec-read-only-remove", ["-path", r"C:\TEX\BIN"], a_file(r"C:\AUTOEXEC.BAT", AUTOEXEC, 0o444),
+     "failed", None, True, {"QUILLMARK_WINVER": "win98", "Path": r"C:\WINDOWS"}),
+    ("config-read-only", ["-env-size", "4096"], a_file(r"C:\CONFIG.SYS", CONFIG, 0o444), "failed", None,
+     True, {"QUILLMARK_WINVER": "win98"}),
+    ("autoexec-set-line-over-263", ["+path", "C:\\" + "t" * 260], a_file(r"C:\AUTOEXEC.BAT", AUTOEXEC),
+     "failed", None, True, {"QUILLMARK_WINVER": "win98"}),
+    ("config-first-line-over-260", ["-env-size", "4096"],
+     a_file(r"C:\CONFIG.SYS", b"REM " + b"c" * 300 + b"\r\nFILES=40\r\n"), "failed", None, True,
+     {"QUILLMARK_WINVER": "win98"}),
+    ("import-binary-junk", ["+regf", r"C:\junk.reg"], a_file(r"C:\junk.reg", JUNK), "failed", None),
+    ("removal-binary-junk", ["-regf", r"C:\junk.reg"], a_file(r"C:\junk.reg", JUNK), "failed", None),
+    ("import-invalid-utf16-first-key", ["+regf", r"C:\bad16.reg"], a_file(r"C:\bad16.reg", BAD_FIRST),
+     "failed", None),
+    ("import-invalid-utf16-middle", ["+regf", r"C:\bad16.reg"], a_file(r"C:\bad16.reg", BAD_MIDDLE),
+     "failed", holds(KEEP + r"\M", "    a    REG_SZ    x", absent=("    b    ",)), False),
+    ("import-100mb-line", ["+regf", r"C:\big.reg"], then(big_line), "failed", big_line_check, False),
+    ("path-directory-264", ["-user", "+path", LONG_DIR], keep, "failed", None),
+    ("path-remove-directory-264", ["-user", "-path", LONG_DIR], keep, "failed", None),
+    ("regp-directory-264", ["+regp", KEEP, "list", LONG_DIR], keep, "failed", None),
+    ("path-several-one-too-long", ["-user", "+path", r"C:\tex\bin;" + LONG_DIR], keep, "failed", None),
+    ("path-list-over-limit", ["-user", "-end", "+path", r"C:\tex\bin"],
+     then(lambda m: m.setup(["-user", "=env", "Path", "C:\\" + "p" * (MAX_LIST - 8)])), "failed", None),
+    ("regp-value-over-read-capacity", ["+regp", KEEP, "huge", r"C:\tex\bin"],
+     then(lambda m: m.setup(["+regv", KEEP, "huge", "C:\\" + "h" * (VALUE_CAPACITY + 3000)])), "failed", None),
+    ("read-value-over-capacity", ["-read-reg", KEEP, "huge"],
+     then(lambda m: m.setup(["+regv", KEEP, "huge", "C:\\" + "h" * (VALUE_CAPACITY + 3000)])), "failed", None),
+    ("create-subkey-32777", ["+regk", LONG_SUBKEY], keep, "failed", None),
+    ("delete-subkey-32777", ["-regk", LONG_SUBKEY], keep, "failed", None),
+    ("write-subkey-32777", ["+regv", LONG_SUBKEY, "v", "x"], keep, "failed", None),
+    ("read-subkey-32777", ["-read-reg", LONG_SUBKEY, "v"], keep, "failed", None),
+    ("md5-value-name-513", ["-md5", "C:\\s\\" + md5_name(MAX_VALUE_NAME - 3)], md5_file(MAX_VALUE_NAME - 3),
+     "failed", None),
+    ("md5-value-name-512", ["-md5", "C:\\s\\" + md5_name(MAX_VALUE_NAME - 4)], md5_file(MAX_VALUE_NAME - 4),
+     "succeeded", None, False),
+    ("run-line-780", ["-run"] + words(MAX_COMMAND_LINE + 1), then(interpreter), "exit", ran(False)),
+    ("run-line-779", ["-run"] + words(MAX_COMMAND_LINE), then(interpreter), "exit0", ran(True), False),
+    ("write-value-40000", ["+regv", KEEP, "long", "v" * 40000], keep, "any", stored_whole(KEEP, "long", 40000),
+     False),
+    ("env-value-40000", ["-user", "=env", "LONGVAR", "v" * 40000], keep, "any",
+     stored_whole(r"HKEY_CURRENT_USER\Environment", "LONGVAR", 40000), False),
 ]
 
 
-def run_case(case, bin_dir, keep):
-    root = tempfile.mkdtemp(prefix=f"qmfault-{case.name}-")
-    m = Machine(root, bin_dir)
-    problems = []
+def run_case(name, args, setup, expect, check, unchanged=True, env=None):
+    root = tempfile.mkdtemp(prefix=f"qmfault-{name}-")
+    m, problems = Machine(root), []
     try:
-        if case.winver:
-            m.env["QUILLMARK_WINVER"] = case.winver
-        m.env.update(case.env)
-        if case.setup:
-            case.setup(m)
+        m.env.update(env or {})
+        setup(m)
         os.makedirs(m.root, exist_ok=True)
         before = m.snapshot()
-        args = case.args(m) if callable(case.args) else case.args
-        p = m.quillmark(args)
-        after = m.snapshot()
-
-        if p.returncode < 0 or p.returncode >= 128:
-            problems.append(f"crashed (exit {p.returncode})")
-        if b"Sanitizer" in p.stderr or b"runtime error:" in p.stderr:
-            problems.append("sanitizer report: " + p.stderr.decode("latin-1")[-2000:])
-
-        said_failed = FAILED in p.stdout and SUCCEEDED not in p.stdout
-        if case.expect == "failed":
-            ok = said_failed
-            want = "a failure line"
-        elif case.expect == "exit":
-            ok = p.returncode != 0
-            want = "a nonzero exit code"
-        elif case.expect == "exit0":
-            ok = p.returncode == 0
-            want = "exit code 0"
-        elif case.expect == "succeeded":
-            ok = SUCCEEDED in p.stdout and FAILED not in p.stdout
-            want = "a success line"
-        else:
-            ok, want = True, ""
+        p, rss = m.run(args)
+        if not 0 <= p.returncode < 128 or b"Sanitizer" in p.stderr or b"runtime error:" in p.stderr:
+            problems.append(f"crashed (exit {p.returncode}): {p.stderr[-2000:]!r}")
+        ok = {"failed": FAILED in p.stdout and SUCCEEDED not in p.stdout, "exit": p.returncode != 0,
+              "exit0": p.returncode == 0, "any": True,
+              "succeeded": SUCCEEDED in p.stdout and FAILED not in p.stdout}[expect]
         if not ok:
-            problems.append(f"expected {want}; exit {p.returncode}, output {p.stdout[:300]!r}")
-
-        if case.keep_state:
-            for rel in sorted(set(before["files"]) | set(after["files"])):
-                b, a = before["files"].get(rel), after["files"].get(rel)
-                if b is None and rel in SKELETON and a[0] == stat.S_IFDIR:
-                    continue
-                if b != a:
-                    what = "appeared" if b is None else "disappeared" if a is None else "changed"
-                    problems.append(f"{rel} {what}")
-            if before["registry"] != after["registry"]:
-                problems.append("the registry changed")
-        if case.check:
-            problems.extend(case.check(m, p))
+            problems.append(f"expected {expect}: exit {p.returncode}, output {p.stdout[:300]!r}")
+        after = m.snapshot()
+        if unchanged and before[1] != after[1]:
+            problems.append("the registry changed")
+        if unchanged:
+            problems += [f"{rel} changed" for rel in set(before[0]) | set(after[0])
+                         if before[0].get(rel) != after[0].get(rel)
+                         and not (rel in SKELETON and rel not in before[0])]
+        problems += check(m, p, rss) if check else []
     except Exception as e:  # a broken setup is a failed case, not a crash of the table
         problems.append(f"{type(e).__name__}: {e}")
     finally:
-        # Directories made read-only for the case must be writable to go.
         for top, dirs, _ in os.walk(root):
             for d in dirs:
-                try:
-                    os.chmod(os.path.join(top, d), 0o755)
-                except OSError:
-                    pass
+                os.chmod(os.path.join(top, d), 0o755)
         os.chmod(root, 0o755)
-        if problems and keep:
-            print(f"  kept: {root}")
-        else:
-            shutil.rmtree(root, ignore_errors=True)
+        shutil.rmtree(root, ignore_errors=True)
     return problems
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("bin_dir")
-    ap.add_argument("--keep", action="store_true", help="keep the machine of a failed case")
-    ap.add_argument("--case", action="append", help="run only this case (repeatable)")
-    ap.add_argument("--list", action="store_true")
-    opts = ap.parse_args()
-    if opts.list:
-        for c in CASES:
-            print(c.name)
-        return 0
-    bin_dir = os.path.abspath(opts.bin_dir)
+    only = sys.argv[sys.argv.index("--case") + 1] if "--case" in sys.argv else None
     failed = 0
     for case in CASES:
-        if opts.case and case.name not in opts.case:
+        if only and case[0] != only:
             continue
-        problems = run_case(case, bin_dir, opts.keep)
-        if problems:
-            failed += 1
-            print(f"FAIL {case.name}")
-            for p in problems:
-                print(f"  {p}")
-        else:
-            print(f"ok   {case.name}")
-    total = len(opts.case) if opts.case else len(CASES)
-    print(f"{total} cases, {failed} failed")
+        problems = run_case(*case)
+        failed += bool(problems)
+        print(("FAIL " if problems else "ok   ") + case[0] + "".join(f"\n  {p}" for p in problems))
+    print(f"{len(CASES)} cases, {failed} failed")
     return 1 if failed else 0
 
 
