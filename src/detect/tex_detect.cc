@@ -7,6 +7,7 @@
 #include "platform/win32api.h"
 #include "registry/registry.h"
 #include "text/codepage.h"
+#include "text/path.h"
 
 namespace qm {
 
@@ -111,21 +112,12 @@ class SearchPathReader {
   size_t pos_ = 0;
 };
 
-// Whether the last character of a directory is a separator of its own. In a
-// double-byte code page the trail byte of the last character may be 0x5C
-// without being a backslash (Big5 "\xA5\x5C"), so the text is walked
-// character by character.
+// Whether the last character of a directory is a separator of its own (a
+// Big5 character such as "\xA5\x5C" ends in a byte 0x5C, but not in a
+// backslash).
 bool EndsInSeparator(std::string_view dir) {
-  char last = 0;
-  for (size_t i = 0; i < dir.size(); ++i) {
-    if (text::IsLeadByte(static_cast<unsigned char>(dir[i])) && i + 1 < dir.size()) {
-      last = 0;
-      ++i;
-    } else {
-      last = dir[i];
-    }
-  }
-  return last == '/' || last == '\\' || last == ':';
+  const std::string_view last = text::LastCharacter(dir);
+  return last == "/" || last == "\\" || last == ":";
 }
 
 // Step 1 of the search: any entry of that name in the current directory, by

@@ -7,6 +7,7 @@
 #include "platform/win32api.h"
 #include "registry/registry.h"
 #include "text/codepage.h"
+#include "text/path.h"
 
 namespace qm {
 
@@ -19,27 +20,6 @@ namespace {
 constexpr DWORD kCurrentDirectoryCapacity = 261;
 
 constexpr size_t npos = std::string_view::npos;
-
-// Position of each character's first byte, stepping over the trail byte of a
-// double-byte character of the locale in force, so that a trail byte equal to
-// '\\' is never taken for a separator.
-size_t NextCharacter(std::string_view s, size_t i) {
-  if (text::IsLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size()) return i + 2;
-  return i + 1;
-}
-
-// Whether the last character of `s` is a backslash of its own (not the
-// second byte of a double-byte character).
-bool EndsWithBackslash(std::string_view s) {
-  if (s.empty() || s.back() != '\\') return false;
-  size_t i = 0;
-  size_t last = 0;
-  while (i < s.size()) {
-    last = i;
-    i = NextCharacter(s, i);
-  }
-  return last == s.size() - 1;
-}
 
 bool StartsWith(std::string_view s, std::string_view prefix) {
   return s.substr(0, prefix.size()) == prefix;
@@ -108,34 +88,12 @@ int ReadListValue(std::string_view keyPath, std::string_view valueName) {
 
 // ---- Path utilities ----------------------------------------------------------
 
-void TrimPathEnd(std::string& text) {
-  if (text.empty()) return;
-  if (text.back() == ';') text.pop_back();
+void TrimPathEnd(std::string& path) {
+  if (path.empty()) return;
+  if (path.back() == ';') path.pop_back();
   // A drive root (C:\) and a lone backslash keep theirs.
-  if (EndsWithBackslash(text) && text.size() >= 2 && text[text.size() - 2] != ':') text.pop_back();
-}
-
-void ParentDirectory(std::string& text) {
-  if (EndsWithBackslash(text)) {
-    if (text.size() <= 2 || text[text.size() - 2] == ':') return;
-    text.pop_back();
-  }
-  size_t cut = text::FindLastBackslash(text);
-  if (cut == npos) {
-    text.clear();
-    text.push_back('.');
-  } else {
-    text.resize(cut);
-  }
-}
-
-void AppendPathComponent(std::string& dir, std::string_view part) {
-  if (!part.empty() && part.front() == '\\') {
-    dir.assign(part);
-    return;
-  }
-  if (!EndsWithBackslash(dir)) dir.push_back('\\');
-  dir.append(part);
+  if (text::EndsWithBackslash(path) && path.size() >= 2 && path[path.size() - 2] != ':')
+    path.pop_back();
 }
 
 bool ResolvePath(std::string& path) {
@@ -222,7 +180,7 @@ int FindPathInList(std::string_view list, std::string_view path, PathMatch& matc
   if (path.empty()) return 1;
   std::string wanted = text::ToLower(path);
   if (!wanted.empty() && wanted.back() == ';') wanted.pop_back();
-  if (EndsWithBackslash(wanted) && wanted.size() >= 3 && wanted[wanted.size() - 2] != ':')
+  if (text::EndsWithBackslash(wanted) && wanted.size() >= 3 && wanted[wanted.size() - 2] != ':')
     wanted.pop_back();
   // Nothing left to look for (the path was ";"): an empty text is no entry.
   if (wanted.empty()) return 1;

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "env/envstore.h"
+#include "text/path.h"
 
 namespace qm {
 
@@ -52,9 +53,13 @@ int FindPathInList(std::string_view list, std::string_view path, PathMatch& matc
 // Makes "." and ".." forms absolute against the current directory. False,
 // leaving `path` unchanged, when the result would exceed kMaxDirectoryLength.
 bool ResolvePath(std::string& path);
-void TrimPathEnd(std::string& text);
-void ParentDirectory(std::string& text);
-void AppendPathComponent(std::string& dir, std::string_view part);
+// Drops one final ";", then one final backslash unless it is the whole text
+// or follows a colon (a drive root, "C:\", keeps its backslash).
+void TrimPathEnd(std::string& path);
+// The lists are edited with the character-aware path helpers of the text
+// layer (text/path.h); these two are also the path lists' own utilities.
+using text::AppendPathComponent;
+using text::ParentDirectory;
 // A drive root and a pattern (with * or ?) are not existing directories.
 bool IsExistingDirectory(const std::string& path);
 

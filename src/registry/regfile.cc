@@ -15,6 +15,7 @@
 #include "registry/regfile_parts.h"
 #include "registry/registry.h"
 #include "text/codepage.h"
+#include "text/path.h"
 #include "text/textstream.h"
 
 namespace qm {
@@ -40,10 +41,7 @@ constexpr size_t kMaxDwordDigits = 8;
 constexpr size_t kHexByteStride = 3;
 constexpr size_t kMaxHexDigitsPerByte = 2;
 
-// In a double-byte code page a trail byte can be '\\', '[' or ']'; a lead byte
-// followed by a byte from here on is one character, so such a trail byte is
-// never read as an escape or as the end of a key's path. Quotes, line ends
-// and white space all lie below it and are never swallowed.
+// No double-byte code page the program knows has a trail byte below this.
 constexpr unsigned char kLowestTrailByte = 0x40;
 
 enum class LineKind {
@@ -109,12 +107,18 @@ bool IsScanSpace(char c) {
 }
 
 // Length of the character at `pos`: 2 for a double-byte character of the
-// locale in force, else 1.
+// locale in force, else 1. In a double-byte code page a trail byte can be
+// '\\', '[' or ']': a lead byte and the byte after it are one character, so
+// such a trail byte is never read as an escape or as the end of a key's path.
+// Unlike the path helpers (text::NextCharacter), which take a lead byte and
+// whatever follows it as one character, the reader takes a lead byte before
+// a byte that no code page has as a trail byte (below kLowestTrailByte) as a
+// character of its own. Quotes, line ends and white space all lie below it: a
+// stray lead byte in a broken line must not swallow the quote that closes a
+// name or a string, or the string would run on over the rest of the line.
 size_t CharLength(std::string_view s, size_t pos) {
-  auto lead = static_cast<unsigned char>(s[pos]);
-  if (lead < 0x80 || pos + 1 >= s.size()) return 1;
-  if (static_cast<unsigned char>(s[pos + 1]) < kLowestTrailByte) return 1;
-  return text::IsLeadByte(lead) ? 2 : 1;
+  if (pos + 1 < s.size() && static_cast<unsigned char>(s[pos + 1]) < kLowestTrailByte) return 1;
+  return text::NextCharacter(s, pos) - pos;
 }
 
 // First `c` that stands on a character boundary.
