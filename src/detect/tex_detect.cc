@@ -28,19 +28,12 @@ constexpr std::string_view kDirectCDLocal = "\\MiKTeXDirect";
 // text; bytes that fill the whole capacity without a terminator are a text one
 // character too long, so the value counts as unread rather than being cut.
 bool QueryMiKTeXValue(std::string& out, HKEY root, std::string_view valueName) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, kMiKTeXKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  char data[kSettingCapacity];
-  DWORD size = kSettingCapacity;
-  const std::string name(valueName);
-  LONG rc =
-      RegQueryValueExA(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
-  RegCloseKey(key);
-  if (rc != ERROR_SUCCESS || size > kSettingCapacity) return false;
-  const void* zero = std::memchr(data, 0, size);
-  const size_t length = zero ? static_cast<const char*>(zero) - data : size;
-  if (length > kMaxRootLength) return false;
-  out.assign(data, length);
+  RegistryValue value;
+  if (ReadRegistryValue(value, root, kMiKTeXKey, valueName, kSettingCapacity) != 0) return false;
+  const std::string_view bytes = value.bytes;
+  const std::string_view text = bytes.substr(0, bytes.find('\0'));
+  if (text.size() > kMaxRootLength) return false;
+  out.assign(text);
   return true;
 }
 

@@ -1,6 +1,7 @@
 #include "env/pathlist.h"
 
 #include <cstdint>
+#include <utility>
 
 #include "env/startup_files.h"
 #include "platform/crt.h"
@@ -58,29 +59,18 @@ int ForEachPiece(std::string_view paths, Edit edit) {
   return result;
 }
 
-// A registry value is edited as a list only when it holds one text. The read
-// delivers the bytes whatever the type; writing an edited text back over a
-// number, binary data or a multi-string would destroy it.
-bool IsTextValue(std::string_view keyPath, std::string_view valueName) {
-  std::string subkey;
-  HKEY root = ParseRegistryPath(subkey, keyPath);
-  if (root == nullptr) return false;
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  DWORD type = REG_NONE;
-  std::string name(valueName);
-  LONG status = RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, nullptr);
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ);
-}
-
-// Reads a string value into PathListBuffer as a list: the text before its
-// terminator. 0 read; 1 not read, or not a text.
-int ReadListValue(std::string_view keyPath, std::string_view valueName) {
-  if (ReadRegistryPathValue(PathListBuffer, keyPath, valueName) != 0) return 1;
-  if (!IsTextValue(keyPath, valueName)) return 1;
-  size_t end = PathListBuffer.find('\0');
+// Reads a registry value into PathListBuffer as a list: the text before its
+// terminator. Delivers the value's type, for the list to be written back
+// as the same type. 0 read; 1 not read, or not one text: writing an edited
+// text back over a number, binary data or a multi-string would destroy it.
+int ReadListValue(DWORD& typeOut, std::string_view keyPath, std::string_view valueName) {
+  RegistryValue value;
+  if (ReadRegistryPathTypedValue(value, keyPath, valueName) != 0) return 1;
+  PathListBuffer = std::move(value.bytes);
+  if (!IsStringType(value.type)) return 1;
+  const size_t end = PathListBuffer.find('\0');
   if (end != npos) PathListBuffer.resize(end);
+  typeOut = value.type;
   return 0;
 }
 
@@ -275,18 +265,22 @@ int RemovePathFromEnvironment(std::string_view paths, std::string_view name, Env
   return SetEnvironmentValue(PathListBuffer, name, scope);
 }
 
+// The list is written back as the type it was read as: a REG_EXPAND_SZ list
+// full of %SystemRoot% entries stays expandable.
 int AddPathToRegistryValue(std::string_view paths, std::string_view keyPath,
                            std::string_view valueName, PathPlacement placement) {
-  if (ReadListValue(keyPath, valueName) != 0) return 1;
+  DWORD type = REG_SZ;
+  if (ReadListValue(type, keyPath, valueName) != 0) return 1;
   if (AddPathsToList(PathListBuffer, paths, placement) != 0) return 2;
-  return RewriteRegistryPathValue(PathListBuffer, keyPath, valueName);
+  return WriteRegistryPathTypedString(PathListBuffer, type, keyPath, valueName);
 }
 
 int RemovePathFromRegistryValue(std::string_view paths, std::string_view keyPath,
                                 std::string_view valueName) {
-  if (ReadListValue(keyPath, valueName) != 0) return 1;
+  DWORD type = REG_SZ;
+  if (ReadListValue(type, keyPath, valueName) != 0) return 1;
   if (RemovePathsFromList(PathListBuffer, paths) != 0) return 2;
-  return RewriteRegistryPathValue(PathListBuffer, keyPath, valueName);
+  return WriteRegistryPathTypedString(PathListBuffer, type, keyPath, valueName);
 }
 
 }  // namespace qm

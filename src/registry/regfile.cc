@@ -74,7 +74,7 @@ struct RegFileState {
   RegFileMode mode;
   bool eightBitText = false;    // the header is REGEDIT4: hex(2)/hex(7) data
                                 // are text in the code page, not UTF-16
-  HKEY currentKey = nullptr;    // the latest key line's key, or none
+  RegistryKey currentKey;       // the latest key line's key, or none
   bool sectionMarked = false;   // removal: the latest key line carried "]--uninstall"
   bool sectionDeleted = false;  // removal: ... and its key tree was deleted
   // Something the file asks for was not carried out: a line too long or not
@@ -244,8 +244,7 @@ LineRead ReadWideLine(std::string& line, RegLineSource& source) {
 // ---- Handlers --------------------------------------------------------------------
 
 void CloseCurrentKey(RegFileState& state) {
-  if (state.currentKey) RegCloseKey(state.currentKey);
-  state.currentKey = nullptr;
+  state.currentKey.Close();
 }
 
 LineKind ClassifyLine(std::string_view line) {
@@ -334,7 +333,7 @@ void ImportHexValue(RegFileState& state, std::string_view data) {
     case HexKind::Binary: {
       auto bytes = std::span<const BYTE>(reinterpret_cast<const BYTE*>(state.valueData.data()),
                                          state.valueData.size());
-      NoteWrite(state, WriteKeyBinary(bytes, state.currentKey, state.valueName));
+      NoteWrite(state, WriteKeyBinary(bytes, state.currentKey.Get(), state.valueName));
       break;
     }
     case HexKind::ExpandString:
@@ -349,7 +348,8 @@ void ImportHexValue(RegFileState& state, std::string_view data) {
           return;
         }
       }
-      NoteWrite(state, WriteKeyExpandString(state.converted, state.currentKey, state.valueName));
+      NoteWrite(state,
+                WriteKeyExpandString(state.converted, state.currentKey.Get(), state.valueName));
       break;
     case HexKind::MultiString:
       if (state.eightBitText) {
@@ -365,7 +365,8 @@ void ImportHexValue(RegFileState& state, std::string_view data) {
           return;
         }
       }
-      NoteWrite(state, WriteKeyMultiString(state.converted, state.currentKey, state.valueName));
+      NoteWrite(state,
+                WriteKeyMultiString(state.converted, state.currentKey.Get(), state.valueName));
       break;
   }
 }
@@ -378,11 +379,11 @@ void ImportValue(RegFileState& state, std::string_view data) {
         state.incomplete = true;
         return;
       }
-      NoteWrite(state, WriteKeyString(state.valueData, state.currentKey, state.valueName));
+      NoteWrite(state, WriteKeyString(state.valueData, state.currentKey.Get(), state.valueName));
       break;
     case 'd':
       if (auto number = ScanDword(data))
-        NoteWrite(state, WriteKeyDword(*number, state.currentKey, state.valueName));
+        NoteWrite(state, WriteKeyDword(*number, state.currentKey.Get(), state.valueName));
       break;
     case 'h':
       ImportHexValue(state, data);
@@ -412,7 +413,7 @@ void RemoveValue(RegFileState& state, std::string_view data) {
     default:
       break;
   }
-  if (marked) DeleteKeyValue(state.currentKey, state.valueName);
+  if (marked) DeleteKeyValue(state.currentKey.Get(), state.valueName);
 }
 
 void HandleValueLine(RegFileState& state, std::string_view line, LineKind kind) {

@@ -39,6 +39,41 @@ std::string_view RegistryRootName(HKEY root);
 // than kMaxSubkeyLength.
 HKEY ParseRegistryPath(std::string& subkeyOut, std::string_view path);
 
+// ---- What the layer hands out ----------------------------------------------
+// A key its holder opened, closed (RegCloseKey) when the holder is done with
+// it. Empty (nullptr) when no key was opened. A predefined root is never
+// closed: it is the system's, not the holder's.
+class RegistryKey {
+ public:
+  RegistryKey() = default;
+  explicit RegistryKey(HKEY key) : key_(key) {}
+  ~RegistryKey() { Close(); }
+  RegistryKey(RegistryKey&& other) noexcept : key_(other.Release()) {}
+  RegistryKey& operator=(RegistryKey&& other) noexcept;
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+
+  HKEY Get() const { return key_; }
+  explicit operator bool() const { return key_ != nullptr; }
+  // Closes the key now; the holder is empty afterwards.
+  void Close();
+  // Gives the key up without closing it; the holder is empty afterwards.
+  HKEY Release();
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+// A value as the registry holds it: its type and its bytes (a string's
+// terminator included, when one was stored).
+struct RegistryValue {
+  DWORD type = REG_NONE;
+  std::string bytes;
+};
+
+// Whether a value of `type` is one text: REG_SZ or REG_EXPAND_SZ.
+bool IsStringType(DWORD type);
+
 // ---- Root and subkey -------------------------------------------------------
 // 0 read; 1 key not opened (KEY_READ); 2 value not read. On success `out`
 // holds the value's bytes exactly as stored (a string's terminator included)
@@ -46,6 +81,10 @@ HKEY ParseRegistryPath(std::string& subkeyOut, std::string_view path);
 // failure.
 int ReadRegistryString(std::string& out, HKEY root, std::string_view subkey,
                        std::string_view valueName);
+// As ReadRegistryString, with the value's type. A value larger than
+// `capacity` bytes is not read (2): it is never cut.
+int ReadRegistryValue(RegistryValue& out, HKEY root, std::string_view subkey,
+                      std::string_view valueName, DWORD capacity = kValueCapacity);
 // Stores `text` as REG_SZ with its terminator. 0 stored; 1 key not created or
 // opened (KEY_ALL_ACCESS); 2 value not stored.
 int WriteRegistryString(std::string_view text, HKEY root, std::string_view subkey,
@@ -69,20 +108,28 @@ int DeleteRegistryKey(HKEY root, std::string_view subkey);
 // Each parses the path, then calls the operation above. An unrecognised root
 // gives 10 for reading and writing, 1 for the others.
 int ReadRegistryPathValue(std::string& out, std::string_view path, std::string_view valueName);
+int ReadRegistryPathTypedValue(RegistryValue& out, std::string_view path,
+                               std::string_view valueName);
 int WriteRegistryPathValue(std::string_view text, std::string_view path,
                            std::string_view valueName);
 int RewriteRegistryPathValue(std::string_view text, std::string_view path,
                              std::string_view valueName);
+// Stores `text` with its terminator as a string value of `type`, REG_SZ or
+// REG_EXPAND_SZ: for a caller that has read the value and keeps its type,
+// with no second look at the value in place. Results as WriteRegistryString;
+// any other type stores nothing and gives 2, without opening the key.
+int WriteRegistryPathTypedString(std::string_view text, DWORD type, std::string_view path,
+                                 std::string_view valueName);
 int CreateRegistryPathKey(std::string_view path);
 int DeleteRegistryPathKey(std::string_view path);
 int DeleteRegistryPathValue(std::string_view path, std::string_view valueName);
 
-// Opens the key of a path for a caller, who closes it with RegCloseKey.
-// readOnly: RegOpenKeyExA with KEY_READ. Otherwise created or opened with
-// KEY_ALL_ACCESS. nullptr when the root is unrecognised or the call failed.
-HKEY OpenRegistryPathKey(std::string_view path, bool readOnly);
+// Opens the key of a path for a caller. readOnly: RegOpenKeyExA with
+// KEY_READ. Otherwise created or opened with KEY_ALL_ACCESS. Empty when the
+// root is unrecognised or the call failed.
+RegistryKey OpenRegistryPathKey(std::string_view path, bool readOnly);
 // Opens an existing key with KEY_ALL_ACCESS without ever creating it.
-HKEY OpenExistingRegistryPathKey(std::string_view path);
+RegistryKey OpenExistingRegistryPathKey(std::string_view path);
 
 // ---- Open keys (the caller's; nothing is opened or closed) -----------------
 // Each returns 0 when the registry call succeeded, 1 otherwise.
