@@ -31,7 +31,8 @@ constexpr std::string_view kGhostscriptConsole = "gswin32c.exe";
 bool ReadNewestValue(std::string& out, std::string_view path, std::string_view valueName) {
   std::string value;
   std::string newestSubkey;
-  if (ReadLatestSubkeyValue(value, newestSubkey, path, valueName, SubkeyOrder::Version) != 0)
+  if (ReadLatestSubkeyValue(value, newestSubkey, path, valueName, SubkeyOrder::Version) !=
+      kLatestRead)
     return false;
   value.resize(std::strlen(value.c_str()));
   out = std::move(value);

@@ -29,7 +29,8 @@ constexpr std::string_view kDirectCDLocal = "\\MiKTeXDirect";
 // character too long, so the value counts as unread rather than being cut.
 bool QueryMiKTeXValue(std::string& out, HKEY root, std::string_view valueName) {
   RegistryValue value;
-  if (ReadRegistryValue(value, root, kMiKTeXKey, valueName, kSettingCapacity) != 0) return false;
+  if (ReadRegistryValue(value, root, kMiKTeXKey, valueName, kSettingCapacity) != kValueDone)
+    return false;
   const std::string_view bytes = value.bytes;
   const std::string_view text = bytes.substr(0, bytes.find('\0'));
   if (text.size() > kMaxRootLength) return false;
@@ -224,7 +225,7 @@ int DetectWinEdt(std::string& out) {
   };
   for (const Location& at : kLocations) {
     std::string value;
-    if (ReadRegistryString(value, at.root, at.subkey, "Install Root") != 0) continue;
+    if (ReadRegistryString(value, at.root, at.subkey, "Install Root") != kValueDone) continue;
     value.resize(std::strlen(value.c_str()));
     if (value.empty()) continue;
     out = std::move(value);

@@ -20,8 +20,8 @@ constexpr std::string_view kStampPrefix = "MD5:";
 constexpr int kStampStored = 0;
 constexpr int kFileNotRead = 1;
 constexpr int kNameTooLong = 2;
-// 3 + the registry's own status: 4 key not created or opened, 5 value not
-// stored.
+// 3 + the registry's own status: 4 key not created or opened
+// (kValueKeyFailed), 5 value not stored (kValueFailed).
 constexpr int kRegistryFailureBase = 3;
 
 }  // namespace

@@ -22,6 +22,9 @@ constexpr DWORD kCurrentDirectoryCapacity = 261;
 
 constexpr size_t npos = std::string_view::npos;
 
+// ForEachPiece: some of several paths failed.
+constexpr int kSomePathFailed = 1;
+
 bool StartsWith(std::string_view s, std::string_view prefix) {
   return s.substr(0, prefix.size()) == prefix;
 }
@@ -44,34 +47,35 @@ template <typename Edit>
 int ForEachPiece(std::string_view paths, Edit edit) {
   size_t first = paths.find(';');
   if (first == npos || first + 1 == paths.size()) return edit(paths);
-  int result = 0;
+  int result = kPathDone;
   size_t begin = 0;
   while (begin <= paths.size()) {
     size_t end = paths.find(';', begin);
     if (end == npos) {
       // The text after the last ";" is a piece only when it is not empty.
-      if (begin < paths.size() && edit(paths.substr(begin)) != 0) result = 1;
+      if (begin < paths.size() && edit(paths.substr(begin)) != kPathDone) result = kSomePathFailed;
       break;
     }
-    if (edit(paths.substr(begin, end - begin)) != 0) result = 1;
+    if (edit(paths.substr(begin, end - begin)) != kPathDone) result = kSomePathFailed;
     begin = end + 1;
   }
   return result;
 }
 
 // Reads a registry value into PathListBuffer as a list: the text before its
-// terminator. Delivers the value's type, for the list to be written back
-// as the same type. 0 read; 1 not read, or not one text: writing an edited
-// text back over a number, binary data or a multi-string would destroy it.
-int ReadListValue(DWORD& typeOut, std::string_view keyPath, std::string_view valueName) {
+// terminator. Delivers the value's type, for the list to be written back as
+// the same type. False when the value cannot be read or is not one text:
+// writing an edited text back over a number, binary data or a multi-string
+// would destroy it.
+bool ReadListValue(DWORD& typeOut, std::string_view keyPath, std::string_view valueName) {
   RegistryValue value;
-  if (ReadRegistryPathTypedValue(value, keyPath, valueName) != 0) return 1;
+  if (ReadRegistryPathTypedValue(value, keyPath, valueName) != kValueDone) return false;
   PathListBuffer = std::move(value.bytes);
-  if (!IsStringType(value.type)) return 1;
+  if (!IsStringType(value.type)) return false;
   const size_t end = PathListBuffer.find('\0');
   if (end != npos) PathListBuffer.resize(end);
   typeOut = value.type;
-  return 0;
+  return true;
 }
 
 }  // namespace
@@ -167,19 +171,19 @@ bool IsExistingDirectory(const std::string& path) {
 // ---- List editing ------------------------------------------------------------
 
 int FindPathInList(std::string_view list, std::string_view path, PathMatch& match) {
-  if (path.empty()) return 1;
+  if (path.empty()) return kPathUnusable;
   std::string wanted = text::ToLower(path);
   if (!wanted.empty() && wanted.back() == ';') wanted.pop_back();
   if (text::EndsWithBackslash(wanted) && wanted.size() >= 3 && wanted[wanted.size() - 2] != ':')
     wanted.pop_back();
   // Nothing left to look for (the path was ";"): an empty text is no entry.
-  if (wanted.empty()) return 1;
+  if (wanted.empty()) return kPathUnusable;
 
   const text::LowerText lowerList(list);
   size_t from = 0;
   while (from <= list.size()) {
     size_t begin = lowerList.Find(wanted, from);
-    if (begin == npos) return 2;
+    if (begin == npos) return kPathNotInList;
     size_t e = begin + wanted.size();
     if (e < list.size() && list[e] == '\\') ++e;
     bool endsEntry = e == list.size() || list[e] == ';';
@@ -187,53 +191,53 @@ int FindPathInList(std::string_view list, std::string_view path, PathMatch& matc
     if (endsEntry && beginsEntry) {
       match.entryBegin = begin;
       match.entryEnd = e < list.size() ? e + 1 : e;
-      return 0;
+      return kPathDone;
     }
     from = e;
   }
-  return 2;
+  return kPathNotInList;
 }
 
 int RemovePathFromList(std::string& list, std::string_view path) {
-  if (path.size() > kMaxDirectoryLength) return 1;
+  if (path.size() > kMaxDirectoryLength) return kPathUnusable;
   std::string resolved(path);
-  if (!ResolvePath(resolved)) return 1;
+  if (!ResolvePath(resolved)) return kPathUnusable;
   PathMatch match;
   int found = FindPathInList(list, resolved, match);
-  if (found != 0) return found;
+  if (found != kPathDone) return found;
   list.erase(match.entryBegin, match.entryEnd - match.entryBegin);
   if (!list.empty() && list.back() == ';') list.pop_back();
-  return 0;
+  return kPathDone;
 }
 
 int AddPathToList(std::string& list, std::string_view path, PathPlacement placement) {
-  if (path.empty() || path.size() > kMaxDirectoryLength) return 1;
+  if (path.empty() || path.size() > kMaxDirectoryLength) return kPathUnusable;
   std::string resolved(path);
-  if (!ResolvePath(resolved)) return 1;
+  if (!ResolvePath(resolved)) return kPathUnusable;
   const size_t listLength = list.size();
   const size_t resolvedLength = resolved.size();
 
   // Neither a directory that does not exist nor one already listed is an
   // error: the list simply stays as it is.
-  if (!IsExistingDirectory(resolved)) return 0;
+  if (!IsExistingDirectory(resolved)) return kPathDone;
   PathMatch match;
-  if (FindPathInList(list, resolved, match) == 0) return 0;
+  if (FindPathInList(list, resolved, match) == kPathDone) return kPathDone;
 
-  if (static_cast<std::uint8_t>(placement) == 1) {
+  if (placement == PathPlacement::End) {
     if (!list.empty() && list.back() == ';') {
-      if (listLength + resolvedLength > kMaxListLength) return 3;
+      if (listLength + resolvedLength > kMaxListLength) return kListTooLongAfterSeparator;
       list.append(resolved);
-      return 0;
+      return kPathDone;
     }
-    if (listLength + resolvedLength + 1 > kMaxListLength) return 4;
+    if (listLength + resolvedLength + 1 > kMaxListLength) return kListTooLong;
     if (!list.empty()) list.push_back(';');
     list.append(resolved);
-    return 0;
+    return kPathDone;
   }
-  if (listLength + resolvedLength + 1 > kMaxListLength) return 4;
+  if (listLength + resolvedLength + 1 > kMaxListLength) return kListTooLong;
   if (!list.empty()) resolved.append(";").append(list);
   list = std::move(resolved);
-  return 0;
+  return kPathDone;
 }
 
 int AddPathsToList(std::string& list, std::string_view paths, PathPlacement placement) {
@@ -253,15 +257,15 @@ int AddPathToEnvironment(std::string_view paths, std::string_view name, EnvScope
   // Windows 95/98/ME take their environment from autoexec.bat, not from the
   // registry.
   if (!IsWindowsNT()) return AppendAutoexecSetLine(paths, name, placement);
-  if (GetEnvironmentValue(PathListBuffer, name, scope) != 0) return 1;
-  if (AddPathsToList(PathListBuffer, paths, placement) != 0) return 2;
+  if (GetEnvironmentValue(PathListBuffer, name, scope) != 0) return kListNotRead;
+  if (AddPathsToList(PathListBuffer, paths, placement) != kPathDone) return kListNotEdited;
   return SetEnvironmentValue(PathListBuffer, name, scope);
 }
 
 int RemovePathFromEnvironment(std::string_view paths, std::string_view name, EnvScope scope) {
   if (!IsWindowsNT()) return RemoveAutoexecSetLines(paths, name);
-  if (GetEnvironmentValue(PathListBuffer, name, scope) != 0) return 1;
-  if (RemovePathsFromList(PathListBuffer, paths) != 0) return 2;
+  if (GetEnvironmentValue(PathListBuffer, name, scope) != 0) return kListNotRead;
+  if (RemovePathsFromList(PathListBuffer, paths) != kPathDone) return kListNotEdited;
   return SetEnvironmentValue(PathListBuffer, name, scope);
 }
 
@@ -270,16 +274,16 @@ int RemovePathFromEnvironment(std::string_view paths, std::string_view name, Env
 int AddPathToRegistryValue(std::string_view paths, std::string_view keyPath,
                            std::string_view valueName, PathPlacement placement) {
   DWORD type = REG_SZ;
-  if (ReadListValue(type, keyPath, valueName) != 0) return 1;
-  if (AddPathsToList(PathListBuffer, paths, placement) != 0) return 2;
+  if (!ReadListValue(type, keyPath, valueName)) return kListNotRead;
+  if (AddPathsToList(PathListBuffer, paths, placement) != kPathDone) return kListNotEdited;
   return WriteRegistryPathTypedString(PathListBuffer, type, keyPath, valueName);
 }
 
 int RemovePathFromRegistryValue(std::string_view paths, std::string_view keyPath,
                                 std::string_view valueName) {
   DWORD type = REG_SZ;
-  if (ReadListValue(type, keyPath, valueName) != 0) return 1;
-  if (RemovePathsFromList(PathListBuffer, paths) != 0) return 2;
+  if (!ReadListValue(type, keyPath, valueName)) return kListNotRead;
+  if (RemovePathsFromList(PathListBuffer, paths) != kPathDone) return kListNotEdited;
   return WriteRegistryPathTypedString(PathListBuffer, type, keyPath, valueName);
 }
 

@@ -279,7 +279,8 @@ void HandleKeyLine(RegFileState& state, std::string_view line) {
   state.sectionDeleted = false;
   std::string_view path = line.substr(1, close - 1);
   if (state.sectionMarked) {
-    if (NamesKeyBelowRoot(path) && DeleteRegistryPathKey(path) == 0) state.sectionDeleted = true;
+    if (NamesKeyBelowRoot(path) && DeleteRegistryPathKey(path) == kKeyDone)
+      state.sectionDeleted = true;
     return;
   }
   // Removal never creates what is missing: a key that is not there has no
@@ -309,7 +310,7 @@ bool SkipUnreadableLine(RegFileState& state, LineRead read) {
 // A write that failed leaves the value as it was; the file is not carried
 // out whole.
 void NoteWrite(RegFileState& state, int result) {
-  if (result != 0) state.incomplete = true;
+  if (result != kKeyCallDone) state.incomplete = true;
 }
 
 void ImportHexValue(RegFileState& state, std::string_view data) {

@@ -114,17 +114,23 @@ enum class StringWrite {
 int WriteString(std::string_view text, HKEY root, std::string_view subkey,
                 std::string_view valueName, StringWrite write) {
   RegistryKey key = CreateOrOpenForWriting(root, Terminated(subkey));
-  if (!key) return 1;
+  if (!key) return kValueKeyFailed;
   DWORD type = write == StringWrite::Expand ? REG_EXPAND_SZ : REG_SZ;
   if (write == StringWrite::KeepExpand) {
     const std::optional<DWORD> kept = RewriteType(key.Get(), valueName);
     // The type of the value in place is unknown: writing REG_SZ could turn
     // a REG_EXPAND_SZ Path into one whose %SystemRoot% entries no longer
     // expand. Better to store nothing.
-    if (!kept) return 2;
+    if (!kept) return kValueFailed;
     type = *kept;
   }
-  return SetStringValue(key.Get(), valueName, type, text) == ERROR_SUCCESS ? 0 : 2;
+  return SetStringValue(key.Get(), valueName, type, text) == ERROR_SUCCESS ? kValueDone
+                                                                           : kValueFailed;
+}
+
+// The result of an operation on a key the caller holds open.
+int KeyCallResult(LONG rc) {
+  return rc == ERROR_SUCCESS ? kKeyCallDone : kKeyCallFailed;
 }
 
 bool IsDigit(char c) {
@@ -208,8 +214,9 @@ int ReadRegistryString(std::string& out, HKEY root, std::string_view subkey,
 int ReadRegistryValue(RegistryValue& out, HKEY root, std::string_view subkey,
                       std::string_view valueName, DWORD capacity) {
   const RegistryKey key = OpenKey(root, Terminated(subkey), KEY_READ);
-  if (!key) return 1;
-  return QueryValue(out, key.Get(), valueName, capacity) == ERROR_SUCCESS ? 0 : 2;
+  if (!key) return kValueKeyFailed;
+  return QueryValue(out, key.Get(), valueName, capacity) == ERROR_SUCCESS ? kValueDone
+                                                                          : kValueFailed;
 }
 
 int WriteRegistryString(std::string_view text, HKEY root, std::string_view subkey,
@@ -226,88 +233,83 @@ int DeleteRegistryValue(HKEY root, std::string_view subkey, std::string_view val
   // Opened, never created: deleting a value of a key that is not there must
   // not leave an empty key behind.
   const RegistryKey key = OpenKey(root, Terminated(subkey), KEY_ALL_ACCESS);
-  if (!key) return 1;
+  if (!key) return kValueKeyFailed;
   const std::string name = Terminated(valueName);
-  return RegDeleteValueA(key.Get(), name.c_str()) == ERROR_SUCCESS ? 0 : 2;
+  return RegDeleteValueA(key.Get(), name.c_str()) == ERROR_SUCCESS ? kValueDone : kValueFailed;
 }
 
 int CreateRegistryKey(HKEY root, std::string_view subkey) {
-  if (root == nullptr) return 1;
+  if (root == nullptr) return kKeyNoRoot;
   HKEY created = nullptr;
   const std::string name = Terminated(subkey);
-  if (RegCreateKeyA(root, name.c_str(), &created) != ERROR_SUCCESS) return 2;
+  if (RegCreateKeyA(root, name.c_str(), &created) != ERROR_SUCCESS) return kKeyFailed;
   // Only the key's existence was asked for.
   RegistryKey(created).Close();
-  return 0;
+  return kKeyDone;
 }
 
 int DeleteRegistryKey(HKEY root, std::string_view subkey) {
-  if (root == nullptr) return 1;
+  if (root == nullptr) return kKeyNoRoot;
   // The recursive delete applied to a root itself would wipe everything
   // below it; only a named subkey tree is ever deleted.
-  if (NamesNoSubkey(subkey)) return 2;
+  if (NamesNoSubkey(subkey)) return kKeyFailed;
   const std::string name = Terminated(subkey);
-  return SHDeleteKeyA(root, name.c_str()) == ERROR_SUCCESS ? 0 : 2;
+  return SHDeleteKeyA(root, name.c_str()) == ERROR_SUCCESS ? kKeyDone : kKeyFailed;
 }
 
 // ---- Registry paths ----------------------------------------------------------
 
-namespace {
-constexpr int kUnrecognisedRootForValue = 10;
-constexpr int kUnrecognisedRootForKey = 1;
-}  // namespace
-
 int ReadRegistryPathValue(std::string& out, std::string_view path, std::string_view valueName) {
   ParsedPath p = Parse(path);
-  if (p.root == nullptr) return kUnrecognisedRootForValue;
+  if (p.root == nullptr) return kValueRootUnrecognised;
   return ReadRegistryString(out, p.root, p.subkey, valueName);
 }
 
 int ReadRegistryPathTypedValue(RegistryValue& out, std::string_view path,
                                std::string_view valueName) {
   ParsedPath p = Parse(path);
-  if (p.root == nullptr) return kUnrecognisedRootForValue;
+  if (p.root == nullptr) return kValueRootUnrecognised;
   return ReadRegistryValue(out, p.root, p.subkey, valueName);
 }
 
 int WriteRegistryPathValue(std::string_view text, std::string_view path,
                            std::string_view valueName) {
   ParsedPath p = Parse(path);
-  if (p.root == nullptr) return kUnrecognisedRootForValue;
+  if (p.root == nullptr) return kValueRootUnrecognised;
   return WriteRegistryString(text, p.root, p.subkey, valueName);
 }
 
 int RewriteRegistryPathValue(std::string_view text, std::string_view path,
                              std::string_view valueName) {
   ParsedPath p = Parse(path);
-  if (p.root == nullptr) return kUnrecognisedRootForValue;
+  if (p.root == nullptr) return kValueRootUnrecognised;
   return RewriteRegistryString(text, p.root, p.subkey, valueName);
 }
 
 int WriteRegistryPathTypedString(std::string_view text, DWORD type, std::string_view path,
                                  std::string_view valueName) {
   ParsedPath p = Parse(path);
-  if (p.root == nullptr) return kUnrecognisedRootForValue;
-  if (!IsStringType(type)) return 2;
+  if (p.root == nullptr) return kValueRootUnrecognised;
+  if (!IsStringType(type)) return kValueFailed;
   return WriteString(text, p.root, p.subkey, valueName,
                      type == REG_EXPAND_SZ ? StringWrite::Expand : StringWrite::Plain);
 }
 
 int CreateRegistryPathKey(std::string_view path) {
   ParsedPath p = Parse(path);
-  if (p.root == nullptr) return kUnrecognisedRootForKey;
+  if (p.root == nullptr) return kKeyNoRoot;
   return CreateRegistryKey(p.root, p.subkey);
 }
 
 int DeleteRegistryPathKey(std::string_view path) {
   ParsedPath p = Parse(path);
-  if (p.root == nullptr) return kUnrecognisedRootForKey;
+  if (p.root == nullptr) return kKeyNoRoot;
   return DeleteRegistryKey(p.root, p.subkey);
 }
 
 int DeleteRegistryPathValue(std::string_view path, std::string_view valueName) {
   ParsedPath p = Parse(path);
-  if (p.root == nullptr) return kUnrecognisedRootForKey;
+  if (p.root == nullptr) return kValueKeyFailed;
   return DeleteRegistryValue(p.root, p.subkey, valueName);
 }
 
@@ -327,28 +329,28 @@ RegistryKey OpenExistingRegistryPathKey(std::string_view path) {
 
 int ReadKeyValue(std::string& out, HKEY key, std::string_view valueName) {
   RegistryValue value;
-  if (QueryValue(value, key, valueName, kValueCapacity) != ERROR_SUCCESS) return 1;
+  if (QueryValue(value, key, valueName, kValueCapacity) != ERROR_SUCCESS) return kKeyCallFailed;
   out = std::move(value.bytes);
-  return 0;
+  return kKeyCallDone;
 }
 
 int WriteKeyString(std::string_view text, HKEY key, std::string_view valueName) {
-  return SetStringValue(key, valueName, REG_SZ, text) == ERROR_SUCCESS ? 0 : 1;
+  return KeyCallResult(SetStringValue(key, valueName, REG_SZ, text));
 }
 
 int WriteKeyExpandString(std::string_view text, HKEY key, std::string_view valueName) {
-  return SetStringValue(key, valueName, REG_EXPAND_SZ, text) == ERROR_SUCCESS ? 0 : 1;
+  return KeyCallResult(SetStringValue(key, valueName, REG_EXPAND_SZ, text));
 }
 
 int WriteKeyBinary(std::span<const BYTE> bytes, HKEY key, std::string_view valueName) {
-  return SetValue(key, valueName, REG_BINARY, bytes.data(), bytes.size()) == ERROR_SUCCESS ? 0 : 1;
+  return KeyCallResult(SetValue(key, valueName, REG_BINARY, bytes.data(), bytes.size()));
 }
 
 int WriteKeyDword(DWORD value, HKEY key, std::string_view valueName) {
   // Machine order, least significant byte first, whatever the host is.
   const BYTE bytes[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8),
                          static_cast<BYTE>(value >> 16), static_cast<BYTE>(value >> 24)};
-  return SetValue(key, valueName, REG_DWORD, bytes, sizeof bytes) == ERROR_SUCCESS ? 0 : 1;
+  return KeyCallResult(SetValue(key, valueName, REG_DWORD, bytes, sizeof bytes));
 }
 
 int WriteKeyMultiString(std::string_view list, HKEY key, std::string_view valueName) {
@@ -356,14 +358,14 @@ int WriteKeyMultiString(std::string_view list, HKEY key, std::string_view valueN
   // (one zero byte followed by more text) does not end it.
   for (size_t i = 0; i + 1 < list.size(); ++i) {
     if (list[i] == '\0' && list[i + 1] == '\0')
-      return SetValue(key, valueName, REG_MULTI_SZ, list.data(), i + 2) == ERROR_SUCCESS ? 0 : 1;
+      return KeyCallResult(SetValue(key, valueName, REG_MULTI_SZ, list.data(), i + 2));
   }
-  return 1;
+  return kKeyCallFailed;
 }
 
 int DeleteKeyValue(HKEY key, std::string_view valueName) {
   const std::string name = Terminated(valueName);
-  return RegDeleteValueA(key, name.c_str()) == ERROR_SUCCESS ? 0 : 1;
+  return KeyCallResult(RegDeleteValueA(key, name.c_str()));
 }
 
 // ---- The latest subkey -------------------------------------------------------
@@ -405,13 +407,8 @@ int CompareVersionNames(std::string_view a, std::string_view b) {
 
 int ReadLatestSubkeyValue(std::string& out, std::string& latestNameOut, std::string_view path,
                           std::string_view valueName, SubkeyOrder order) {
-  constexpr int kValueNotRead = 1;
-  constexpr int kSubkeyNotOpened = 2;
-  constexpr int kKeyNotOpened = 11;
-  constexpr int kNoSubkey = 12;
-
   const RegistryKey key = OpenRegistryPathKey(path, true);
-  if (!key) return kKeyNotOpened;
+  if (!key) return kLatestKeyNotOpened;
   latestNameOut.clear();
 
   char name[kSubkeyNameCapacity] = {};
@@ -432,10 +429,11 @@ int ReadLatestSubkeyValue(std::string& out, std::string& latestNameOut, std::str
     if (IsLater(found, latestNameOut, order)) latestNameOut.assign(found);
   }
 
-  if (latestNameOut.empty()) return kNoSubkey;
+  if (latestNameOut.empty()) return kLatestNoSubkey;
   const RegistryKey subkey = OpenKey(key.Get(), latestNameOut, KEY_READ);
-  if (!subkey) return kSubkeyNotOpened;
-  return ReadKeyValue(out, subkey.Get(), valueName) == 0 ? 0 : kValueNotRead;
+  if (!subkey) return kLatestSubkeyNotOpened;
+  return ReadKeyValue(out, subkey.Get(), valueName) == kKeyCallDone ? kLatestRead
+                                                                    : kLatestValueNotRead;
 }
 
 }  // namespace qm

@@ -1,9 +1,9 @@
 // The registry layer: registry paths written as text, and the few key and
 // value operations the rest of the program uses. Nothing here prints.
 //
-// Results are ints, 0 for success; the codes of each operation are listed at
-// its declaration. A value name that is empty addresses the key's default
-// (unnamed) value, in reading, writing and deleting alike.
+// Results are ints, 0 for success; the codes are named below and listed at
+// each operation's declaration. A value name that is empty addresses the
+// key's default (unnamed) value, in reading, writing and deleting alike.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +23,31 @@ constexpr size_t kMaxSubkeyLength = 32767;
 constexpr DWORD kValueCapacity = 32767;
 // Capacity of a subkey name in enumeration (512 characters and a terminator).
 constexpr DWORD kSubkeyNameCapacity = 513;
+// Longest value name (characters, no terminator) that the program composes
+// (the install stamp's) or takes from a registration file.
+constexpr size_t kMaxValueNameLength = 512;
+
+// ---- Results -----------------------------------------------------------------
+// The value operations (read, write, rewrite, delete a value).
+constexpr int kValueDone = 0;
+constexpr int kValueKeyFailed = 1;          // the key was not opened (reading, deleting)
+                                            // or created or opened (writing)
+constexpr int kValueFailed = 2;             // the value was not read, stored or deleted
+constexpr int kValueRootUnrecognised = 10;  // path forms only
+// The key operations (create, delete a key); the path forms give kKeyNoRoot
+// for a root they do not recognise.
+constexpr int kKeyDone = 0;
+constexpr int kKeyNoRoot = 1;
+constexpr int kKeyFailed = 2;
+// The operations on a key the caller holds open.
+constexpr int kKeyCallDone = 0;
+constexpr int kKeyCallFailed = 1;
+// ReadLatestSubkeyValue.
+constexpr int kLatestRead = 0;
+constexpr int kLatestValueNotRead = 1;     // the latest subkey's name is still delivered
+constexpr int kLatestSubkeyNotOpened = 2;  // likewise
+constexpr int kLatestKeyNotOpened = 11;    // also: root unrecognised
+constexpr int kLatestNoSubkey = 12;
 
 // The predefined key a root text names: one of HKEY_CLASSES_ROOT,
 // HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_CURRENT_CONFIG,
@@ -82,7 +107,7 @@ bool IsStringType(DWORD type);
 int ReadRegistryString(std::string& out, HKEY root, std::string_view subkey,
                        std::string_view valueName);
 // As ReadRegistryString, with the value's type. A value larger than
-// `capacity` bytes is not read (2): it is never cut.
+// `capacity` bytes is not read (kValueFailed): it is never cut.
 int ReadRegistryValue(RegistryValue& out, HKEY root, std::string_view subkey,
                       std::string_view valueName, DWORD capacity = kValueCapacity);
 // Stores `text` as REG_SZ with its terminator. 0 stored; 1 key not created or
@@ -106,7 +131,8 @@ int DeleteRegistryKey(HKEY root, std::string_view subkey);
 
 // ---- Registry paths --------------------------------------------------------
 // Each parses the path, then calls the operation above. An unrecognised root
-// gives 10 for reading and writing, 1 for the others.
+// gives kValueRootUnrecognised (10) for reading and writing a value; deleting
+// a value gives kValueKeyFailed (1), and the key operations kKeyNoRoot (1).
 int ReadRegistryPathValue(std::string& out, std::string_view path, std::string_view valueName);
 int ReadRegistryPathTypedValue(RegistryValue& out, std::string_view path,
                                std::string_view valueName);
@@ -117,7 +143,8 @@ int RewriteRegistryPathValue(std::string_view text, std::string_view path,
 // Stores `text` with its terminator as a string value of `type`, REG_SZ or
 // REG_EXPAND_SZ: for a caller that has read the value and keeps its type,
 // with no second look at the value in place. Results as WriteRegistryString;
-// any other type stores nothing and gives 2, without opening the key.
+// any other type stores nothing and gives kValueFailed, without opening the
+// key.
 int WriteRegistryPathTypedString(std::string_view text, DWORD type, std::string_view path,
                                  std::string_view valueName);
 int CreateRegistryPathKey(std::string_view path);
@@ -132,7 +159,8 @@ RegistryKey OpenRegistryPathKey(std::string_view path, bool readOnly);
 RegistryKey OpenExistingRegistryPathKey(std::string_view path);
 
 // ---- Open keys (the caller's; nothing is opened or closed) -----------------
-// Each returns 0 when the registry call succeeded, 1 otherwise.
+// Each returns kKeyCallDone (0) when the registry call succeeded,
+// kKeyCallFailed (1) otherwise.
 int ReadKeyValue(std::string& out, HKEY key, std::string_view valueName);
 int WriteKeyString(std::string_view text, HKEY key, std::string_view valueName);
 int WriteKeyExpandString(std::string_view text, HKEY key, std::string_view valueName);
