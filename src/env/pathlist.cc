@@ -1,6 +1,7 @@
 #include "env/pathlist.h"
 
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 #include "env/startup_files.h"
@@ -38,6 +39,41 @@ bool FetchCurrentDirectory(std::string& cur) {
   if (n == 0 || n >= kCurrentDirectoryCapacity) return false;
   cur.assign(buffer, n);
   return true;
+}
+
+// Rebuilds `path` from its first dot (at `dot`) on: ".\" goes, "..\" and a
+// final ".." go up to the parent, a final "." goes, and any other piece is
+// kept as it stands. Nothing when a directory built on the way is longer than
+// kMaxDirectoryLength.
+std::optional<std::string> RebuildDottedPath(std::string_view path, size_t dot) {
+  std::string acc(path.substr(0, dot));
+  size_t p = dot;
+  while (p < path.size()) {
+    const std::string_view at = path.substr(p);
+    if (StartsWith(at, ".\\")) {
+      p += 2;
+    } else if (at == ".") {
+      p = path.size();
+    } else if (at == "..") {
+      ParentDirectory(acc);
+      p = path.size();
+    } else if (StartsWith(at, "..\\")) {
+      ParentDirectory(acc);
+      p += 3;
+    } else {
+      size_t next = path.find('.', p + 1);
+      size_t end = next == npos ? path.size() : next;
+      std::string_view piece = path.substr(p, end - p);
+      if (piece.front() == '.')
+        acc.append(piece);
+      else
+        AppendPathComponent(acc, piece);
+      p = end;
+    }
+    if (acc.size() > kMaxDirectoryLength) return std::nullopt;
+  }
+  TrimPathEnd(acc);
+  return acc;
 }
 
 // Splits a path argument at ";" and applies `edit` to each piece. One path
@@ -93,66 +129,33 @@ void TrimPathEnd(std::string& path) {
 bool ResolvePath(std::string& path) {
   std::string work = path;
   TrimPathEnd(work);
+  if (work == "." || work == "..") {
+    std::string cur;
+    if (!FetchCurrentDirectory(cur)) return false;
+    if (work == "..") ParentDirectory(cur);
+    path = std::move(cur);
+    return true;
+  }
   // Every directory built on the way has to fit the directory limit, not
   // only the result: a long current directory joined with a long relative
   // part is rejected, never cut.
-  bool fits = work.size() <= kMaxDirectoryLength;
-  auto check = [&fits](const std::string& s) {
-    if (s.size() > kMaxDirectoryLength) fits = false;
-  };
-
-  const bool dotted = StartsWith(work, ".\\");
+  if (work.size() > kMaxDirectoryLength) return false;
   const bool doubleDotted = StartsWith(work, "..\\");
-  if (work == "." || work == ".." || dotted || doubleDotted) {
+  if (doubleDotted || StartsWith(work, ".\\")) {
     std::string cur;
     if (!FetchCurrentDirectory(cur)) return false;
-    if (work == "." || work == "..") {
-      if (work == "..") ParentDirectory(cur);
-      path = std::move(cur);
-      return true;
-    }
     if (doubleDotted) ParentDirectory(cur);
     AppendPathComponent(cur, std::string_view(work).substr(doubleDotted ? 3 : 2));
+    if (cur.size() > kMaxDirectoryLength) return false;
     work = std::move(cur);
-    check(work);
   }
-
   // Only a path holding a dot is rebuilt; bin stays bin.
-  size_t dot = work.find('.');
+  const size_t dot = work.find('.');
   if (dot != npos) {
-    std::string acc = work.substr(0, dot);
-    const std::string_view rest(work);
-    size_t p = dot;
-    while (p < rest.size()) {
-      const std::string_view at = rest.substr(p);
-      if (StartsWith(at, ".\\")) {
-        p += 2;
-      } else if (at == ".") {
-        p = rest.size();
-      } else if (at == "..") {
-        ParentDirectory(acc);
-        p = rest.size();
-      } else if (StartsWith(at, "..\\")) {
-        ParentDirectory(acc);
-        p += 3;
-      } else {
-        size_t next = rest.find('.', p + 1);
-        size_t end = next == npos ? rest.size() : next;
-        std::string_view piece = rest.substr(p, end - p);
-        if (piece.front() == '.')
-          acc.append(piece);
-        else
-          AppendPathComponent(acc, piece);
-        p = end;
-      }
-      check(acc);
-    }
-    TrimPathEnd(acc);
-    work = std::move(acc);
+    std::optional<std::string> rebuilt = RebuildDottedPath(work, dot);
+    if (!rebuilt) return false;
+    work = std::move(*rebuilt);
   }
-
-  check(work);
-  if (!fits) return false;
   path = std::move(work);
   return true;
 }
