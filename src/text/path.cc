@@ -40,7 +40,8 @@ void ParentDirectory(std::string& path) {
   }
   const size_t cut = FindLastBackslash(path);
   if (cut == std::string::npos) {
-    path.assign(".");
+    path.clear();
+    path.push_back('.');
   } else {
     path.resize(cut);
   }
