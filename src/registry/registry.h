@@ -116,7 +116,9 @@ int WriteRegistryString(std::string_view text, HKEY root, std::string_view subke
                         std::string_view valueName);
 // As WriteRegistryString, but an existing REG_EXPAND_SZ value stays
 // REG_EXPAND_SZ: a system Path full of %SystemRoot% entries must never be
-// turned into a REG_SZ by a rewrite. A value created new is REG_SZ.
+// turned into a REG_SZ by a rewrite. A value created new is REG_SZ. When the
+// type of the value in place cannot be learnt (its query fails with anything
+// but "not found"), nothing is stored: 2.
 int RewriteRegistryString(std::string_view text, HKEY root, std::string_view subkey,
                           std::string_view valueName);
 // 0 deleted; 1 key does not exist or cannot be opened for writing (a missing
