@@ -16,6 +16,7 @@
 #include "platform/emulated/machine.h"
 #include "platform/win32api.h"
 #include "reg_roots.h"
+#include "registry/registry.h"
 
 namespace {
 
@@ -162,9 +163,10 @@ bool ReadKey(HKEY key, std::vector<Value>* values, std::vector<std::string>* sub
   return true;
 }
 
-HKEY OpenSubkey(HKEY parent, const std::string& name) {
+qm::RegistryKey OpenSubkey(HKEY parent, const std::string& name) {
   HKEY key = nullptr;
-  return RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS ? key : nullptr;
+  if (RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+  return qm::RegistryKey(key);
 }
 
 // Every value of a key, then (with /s) of each subkey; a key without values
@@ -184,10 +186,7 @@ void QueryAll(HKEY key, const std::string& path, bool recurse) {
       Line(subpath);
       continue;
     }
-    if (HKEY sub = OpenSubkey(key, name)) {
-      QueryAll(sub, subpath, true);
-      RegCloseKey(sub);
-    }
+    if (const qm::RegistryKey sub = OpenSubkey(key, name)) QueryAll(sub.Get(), subpath, true);
   }
 }
 
@@ -219,72 +218,89 @@ int SearchValue(HKEY key, const std::string& path, const std::string& name, bool
   std::vector<std::string> subkeys;
   if (!ReadKey(key, &values, &subkeys)) return found;
   for (const std::string& sub : subkeys) {
-    if (HKEY child = OpenSubkey(key, sub)) {
-      found += SearchValue(child, path + "\\" + sub, name, true);
-      RegCloseKey(child);
-    }
+    if (const qm::RegistryKey child = OpenSubkey(key, sub))
+      found += SearchValue(child.Get(), path + "\\" + sub, name, true);
   }
   return found;
 }
 
-int Query(int argc, char** argv) {
-  if (argc < 1) return SyntaxError();
-  std::string keyArg = argv[0];
-  const char* valueName = nullptr;
-  bool defaultValue = false, recurse = false;
+// What a query asks for.
+struct QueryRequest {
+  std::string key;                  // ROOT\subkey, as typed
+  const char* valueName = nullptr;  // /v NAME
+  bool defaultValue = false;        // /ve
+  bool recurse = false;             // /s
+};
+
+// The words after "query". False for a syntax error.
+bool ParseQuery(int argc, char** argv, QueryRequest& request) {
+  if (argc < 1) return false;
+  request.key = argv[0];
   for (int i = 1; i < argc; ++i) {
     std::string_view opt = argv[i];
-    if (opt.size() < 2 || (opt[0] != '/' && opt[0] != '-')) return SyntaxError();
+    if (opt.size() < 2 || (opt[0] != '/' && opt[0] != '-')) return false;
     opt.remove_prefix(1);
-    if (EqualsAsciiNoCase(opt, "v") && !valueName && !defaultValue && i + 1 < argc) {
-      valueName = argv[++i];
-    } else if (EqualsAsciiNoCase(opt, "ve") && !valueName && !defaultValue) {
-      defaultValue = true;
-    } else if (EqualsAsciiNoCase(opt, "s") && !recurse) {
-      recurse = true;
+    const bool valueNamed = request.valueName || request.defaultValue;
+    if (EqualsAsciiNoCase(opt, "v") && !valueNamed && i + 1 < argc) {
+      request.valueName = argv[++i];
+    } else if (EqualsAsciiNoCase(opt, "ve") && !valueNamed) {
+      request.defaultValue = true;
+    } else if (EqualsAsciiNoCase(opt, "s") && !request.recurse) {
+      request.recurse = true;
     } else {
-      return SyntaxError();
+      return false;
     }
   }
+  return true;
+}
 
-  std::size_t cut = keyArg.find('\\');
-  std::string rootText = keyArg.substr(0, cut);
-  std::string subkey = cut == std::string::npos ? "" : keyArg.substr(cut + 1);
+// The root of ROOT\subkey, or nullptr; the subkey without its final
+// backslashes goes to `subkey`.
+HKEY SplitKeyPath(const std::string& keyPath, std::string& subkey) {
+  const std::size_t cut = keyPath.find('\\');
+  subkey = cut == std::string::npos ? "" : keyPath.substr(cut + 1);
   while (!subkey.empty() && subkey.back() == '\\') subkey.pop_back();
-  const HKEY root = regtool::FindRoot(rootText);
+  return regtool::FindRoot(keyPath.substr(0, cut));
+}
+
+// /v NAME or /ve: the value in the key, and with /s in every key below it.
+int QueryOneValue(HKEY key, const std::string& path, const QueryRequest& request) {
+  const std::string name = request.valueName ? request.valueName : "";
+  if (request.recurse) {
+    const int found = SearchValue(key, path, name, true);
+    Line("Search complete. Number of matches found: " + std::to_string(found));
+    return kExitFound;
+  }
+  if (SearchValue(key, path, name, false) != 0) return kExitFound;
+  if (!request.defaultValue) return Fail("Unable to find the specified registry value");
+  // Windows shows a missing default value as not set, and succeeds.
+  Line(path);
+  Line(std::string(kIndent) + "(Default)" + kIndent + "REG_SZ" + kIndent + "(value not set)");
+  return kExitFound;
+}
+
+int Query(int argc, char** argv) {
+  QueryRequest request;
+  if (!ParseQuery(argc, argv, request)) return SyntaxError();
+  std::string subkey;
+  const HKEY root = SplitKeyPath(request.key, subkey);
   if (!root) return Fail("Invalid system key");
 
-  HKEY key = nullptr;
-  if (LONG rc = RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key); rc != ERROR_SUCCESS) {
+  HKEY opened = nullptr;
+  if (LONG rc = RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &opened); rc != ERROR_SUCCESS) {
     // Any answer but "not found" means the machine's registry cannot be
     // read at all; the machine has said why on standard error.
     if (rc != ERROR_FILE_NOT_FOUND) return kExitFailed;
     return Fail("Unable to find the specified registry key");
   }
+  const qm::RegistryKey key(opened);
   std::string path(qm::RegistryRootName(root));
   if (!subkey.empty()) path += "\\" + subkey;
 
-  int status = kExitFound;
   Line("");
-  if (valueName || defaultValue) {
-    std::string name = valueName ? valueName : "";
-    if (recurse) {
-      int found = SearchValue(key, path, name, true);
-      Line("Search complete. Number of matches found: " + std::to_string(found));
-    } else if (SearchValue(key, path, name, false) == 0) {
-      if (defaultValue) {
-        // Windows shows a missing default value as not set, and succeeds.
-        Line(path);
-        Line(std::string(kIndent) + "(Default)" + kIndent + "REG_SZ" + kIndent + "(value not set)");
-      } else {
-        status = Fail("Unable to find the specified registry value");
-      }
-    }
-  } else {
-    QueryAll(key, path, recurse);
-  }
-  RegCloseKey(key);
-  return status;
+  if (request.valueName || request.defaultValue) return QueryOneValue(key.Get(), path, request);
+  QueryAll(key.Get(), path, request.recurse);
+  return kExitFound;
 }
 
 int Usage() {

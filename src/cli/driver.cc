@@ -19,8 +19,6 @@ namespace {
 // are written. Rules of another code page would misread them (0xE9, e-acute
 // in code page 1252, is a lead byte in 936 and would swallow a backslash).
 constexpr std::string_view kMachineLocale = "";
-constexpr std::string_view kSucceededLine = "Succeeded in doing speicified operation(s)!\n";
-constexpr std::string_view kFailedLine = "Error: Failed to do speicified operation(s)!\n";
 // Options that are recognised by their first letters need this many
 // characters; only the help, x, locale and -refresh words may be shorter.
 constexpr size_t kMinOptionLength = 4;
@@ -68,6 +66,36 @@ int ToInt(std::string_view s) {
   return static_cast<int>(value);
 }
 
+// -read-reg's finding: with -x the bare value, otherwise as a section of a
+// registration file. The value is printed up to its first zero byte.
+void PrintReadValue(const std::string& key, const std::string& name, std::string_view value,
+                    bool plain) {
+  if (plain) {
+    text::PrintCString(value);
+    return;
+  }
+  text::Print("\n[" + key + "]\n" + name + "=");
+  text::PrintCString(value);
+  text::Print("\n");
+}
+
+// -regl's finding: with -x the latest subkey's name and the value on lines of
+// their own, otherwise as a section of a registration file.
+void PrintLatestSubkeyValue(const std::string& key, std::string_view latest,
+                            const std::string& name, std::string_view value, bool plain) {
+  if (plain) {
+    text::PrintCString(latest);
+    text::Print("\n");
+    text::PrintCString(value);
+    return;
+  }
+  text::Print("\n[" + key + "\\");
+  text::PrintCString(latest);
+  text::Print("]\n" + name + "=");
+  text::PrintCString(value);
+  text::Print("\n");
+}
+
 // One run of option mode: the arguments, the switches, the operations.
 class OptionRun {
  public:
@@ -87,6 +115,10 @@ class OptionRun {
   Next Option(const std::string& lower);
   Next EnvOption(const std::string& lower, char sign);
   Next RegistryOption(const std::string& lower, char sign);
+  Next ReadValueOption();
+  Next LatestSubkeyOption();
+  Next PathValueOption(char sign);
+  Next ValueOption(char sign);
   Next MiKTeXOption();
 
   // Records an operation's status, prints the result line, and moves past
@@ -149,11 +181,14 @@ OptionRun::Next OptionRun::Option(const std::string& lower) {
   if (lower.size() < 2) return SyntaxError();
   const char sign = lower[0];
   const char letter = lower[1];
+  // -help
   if (letter == 'h') return ExitWith(ShowHelp(0));
+  // -x
   if (letter == 'x') {
     options_.plainOutput = true;
     return Switch();
   }
+  // -code-page, -language
   if (letter == 'c' || letter == 'l') {
     if (WordsLeft() < 1) return SyntaxError();
     text::SetLocale(Word(1));
@@ -171,19 +206,19 @@ OptionRun::Next OptionRun::Option(const std::string& lower) {
   // files: from now on the run has the machine to itself.
   port::TakeMachineTurn();
   switch (letter) {
-    case 'e':
+    case 'e':  // +env, -env, =env, -env-size, -end, -examples
       return EnvOption(lower, sign);
-    case 'g':
+    case 'g':  // +gswin32c, -gswin32c
       // +gswin32c always works on the system Path, at its start.
       if (sign == '+')
         return EndRunWith(ops_.addGhostscriptToPath(EnvScope::System, PathPlacement::Start));
       return PrintFound(ops_.findLatestGhostscript);
-    case 'j':
+    case 'j':  // +javaw, -javaw
       if (sign == '+')
         return EndRunWith(ops_.registerJavaw(WordsLeft() >= 1 ? std::string_view(Word(1))
                                                               : kDefaultJavawVariable));
       return PrintFound(ops_.findLatestJava);
-    case 'm':
+    case 'm':  // -md5, -miktex
       if (lower == "-md5") {
         // Without a file nothing is stamped: that is a failure to report,
         // not a success.
@@ -192,11 +227,11 @@ OptionRun::Next OptionRun::Option(const std::string& lower) {
         return Finish(ops_.recordFileDigest(Word(1)), 1);
       }
       return MiKTeXOption();
-    case 'n':
+    case 'n':  // -no-refresh
       options_.noRefresh = true;
       options_.forceRefresh = false;
       return Switch();
-    case 'p':
+    case 'p':  // +path, -path
       if (WordsLeft() < 1) return SyntaxError();
       if (sign == '+')
         return Finish(
@@ -205,9 +240,9 @@ OptionRun::Next OptionRun::Option(const std::string& lower) {
       if (sign == '-')
         return Finish(ops_.removePathFromEnvironment(Word(1), kPathVariable, options_.scope), 1);
       return SyntaxError();
-    case 'r':
+    case 'r':  // -read-reg, +regf, -regf, +regk, -regk, -regl, +regp, -regp, +regv, =regv, -regv
       return RegistryOption(lower, sign);
-    case 's':
+    case 's':  // -sys, -start
       if (lower[2] == 'y') {
         options_.scope = EnvScope::System;
         return Switch();
@@ -217,10 +252,10 @@ OptionRun::Next OptionRun::Option(const std::string& lower) {
         return Switch();
       }
       return SyntaxError();
-    case 'u':
+    case 'u':  // -user
       options_.scope = EnvScope::User;
       return Switch();
-    case 'w':
+    case 'w':  // -WinEdt
       return PrintFound(ops_.detectWinEdt);
     default:
       return SyntaxError();
@@ -228,17 +263,20 @@ OptionRun::Next OptionRun::Option(const std::string& lower) {
 }
 
 OptionRun::Next OptionRun::EnvOption(const std::string& lower, char sign) {
+  // -env-size
   if (lower.find("-size") != std::string::npos) {
     if (WordsLeft() < 1) return SyntaxError();
     return Finish(ops_.setEnvironmentSize(ToInt(Word(1))), 1);
   }
+  // -examples
   if (lower[2] == 'x') return ExitWith(ShowExamples());
+  // -end
   if (lower[3] == 'd') {
     options_.placement = PathPlacement::End;
     return Switch();
   }
-  // An optional second word is taken whenever one is there: -env FOO -user
-  // removes the path "-user" from FOO.
+  // +env, -env, =env. An optional second word is taken whenever one is
+  // there: -env FOO -user removes the path "-user" from FOO.
   if (WordsLeft() >= 2) {
     const std::string& name = Word(1);
     const std::string& value = Word(2);
@@ -260,83 +298,84 @@ OptionRun::Next OptionRun::EnvOption(const std::string& lower, char sign) {
 }
 
 OptionRun::Next OptionRun::RegistryOption(const std::string& lower, char sign) {
-  std::string value;
-  if (lower == "-read-reg") {
-    if (WordsLeft() < 2) return SyntaxError();
-    const std::string& key = Word(1);
-    const std::string& name = Word(2);
-    int status = ops_.readRegistryPathValue(value, key, name);
-    if (status != 0) return Finish(status, 2);
-    if (options_.plainOutput) {
-      text::PrintCString(value);
-    } else {
-      text::Print("\n[" + key + "]\n" + name + "=");
-      text::PrintCString(value);
-      text::Print("\n");
-    }
-    return EndRunWith(0);
-  }
+  if (lower == "-read-reg") return ReadValueOption();
   if (lower.size() != kRegistryOptionLength || WordsLeft() < 1) return SyntaxError();
-
   const std::string& key = Word(1);
   switch (lower[4]) {
-    case 'f':
+    case 'f':  // +regf, -regf
       if (sign == '+') return Finish(ops_.processRegFile(key, RegFileMode::Import), 1);
       if (sign == '-') return Finish(ops_.processRegFile(key, RegFileMode::Removal), 1);
       return SyntaxError();
-    case 'k':
+    case 'k':  // +regk, -regk
       if (sign == '+') return Finish(ops_.createRegistryPathKey(key), 1);
       if (sign == '-') return Finish(ops_.deleteRegistryPathKey(key), 1);
       return SyntaxError();
-    case 'l': {
-      if (WordsLeft() < 2) return SyntaxError();
-      const std::string& name = Word(2);
-      std::string latest;
-      int status = ops_.readLatestSubkeyValue(value, latest, key, name);
-      if (status != 0) return Finish(status, 2);
-      if (options_.plainOutput) {
-        text::PrintCString(latest);
-        text::Print("\n");
-        text::PrintCString(value);
-      } else {
-        text::Print("\n[" + key + "\\");
-        text::PrintCString(latest);
-        text::Print("]\n" + name + "=");
-        text::PrintCString(value);
-        text::Print("\n");
-      }
-      return EndRunWith(0);
-    }
-    case 'p': {
-      // key [value] path: the value name is there when two words follow the
-      // key, so -regp KEY C:\dir -end takes C:\dir as the name.
-      if (WordsLeft() < 2) return SyntaxError();
-      const bool named = WordsLeft() >= 3;
-      const std::string_view name = named ? std::string_view(Word(2)) : std::string_view();
-      const std::string& path = named ? Word(3) : Word(2);
-      const size_t taken = named ? 3 : 2;
-      if (sign == '+')
-        return Finish(ops_.addPathToRegistryValue(path, key, name, options_.placement), taken);
-      if (sign == '-') return Finish(ops_.removePathFromRegistryValue(path, key, name), taken);
-      return SyntaxError();
-    }
-    case 'v':
-      if (sign == '+' || sign == '=') {
-        if (WordsLeft() < 2) return SyntaxError();
-        const bool named = WordsLeft() >= 3;
-        const std::string_view name = named ? std::string_view(Word(2)) : std::string_view();
-        const std::string& sz = named ? Word(3) : Word(2);
-        return Finish(ops_.writeRegistryPathValue(sz, key, name), named ? 3 : 2);
-      }
-      if (sign == '-') {
-        const bool named = WordsLeft() >= 2;
-        const std::string_view name = named ? std::string_view(Word(2)) : std::string_view();
-        return Finish(ops_.deleteRegistryPathValue(key, name), named ? 2 : 1);
-      }
-      return SyntaxError();
+    case 'l':  // -regl, whatever its sign
+      return LatestSubkeyOption();
+    case 'p':  // +regp, -regp
+      return PathValueOption(sign);
+    case 'v':  // +regv, =regv, -regv
+      return ValueOption(sign);
     default:
       return SyntaxError();
   }
+}
+
+OptionRun::Next OptionRun::ReadValueOption() {
+  if (WordsLeft() < 2) return SyntaxError();
+  const std::string& key = Word(1);
+  const std::string& name = Word(2);
+  std::string value;
+  const int status = ops_.readRegistryPathValue(value, key, name);
+  if (status != 0) return Finish(status, 2);
+  PrintReadValue(key, name, value, options_.plainOutput);
+  return EndRunWith(0);
+}
+
+OptionRun::Next OptionRun::LatestSubkeyOption() {
+  if (WordsLeft() < 2) return SyntaxError();
+  const std::string& key = Word(1);
+  const std::string& name = Word(2);
+  std::string value;
+  std::string latest;
+  const int status = ops_.readLatestSubkeyValue(value, latest, key, name);
+  if (status != 0) return Finish(status, 2);
+  PrintLatestSubkeyValue(key, latest, name, value, options_.plainOutput);
+  return EndRunWith(0);
+}
+
+OptionRun::Next OptionRun::PathValueOption(char sign) {
+  // key [value] path: the value name is there when two words follow the
+  // key, so -regp KEY C:\dir -end takes C:\dir as the name.
+  if (WordsLeft() < 2) return SyntaxError();
+  const std::string& key = Word(1);
+  const bool named = WordsLeft() >= 3;
+  const std::string_view name = named ? std::string_view(Word(2)) : std::string_view();
+  const std::string& path = named ? Word(3) : Word(2);
+  const size_t taken = named ? 3 : 2;
+  if (sign == '+')
+    return Finish(ops_.addPathToRegistryValue(path, key, name, options_.placement), taken);
+  if (sign == '-') return Finish(ops_.removePathFromRegistryValue(path, key, name), taken);
+  return SyntaxError();
+}
+
+OptionRun::Next OptionRun::ValueOption(char sign) {
+  const std::string& key = Word(1);
+  if (sign == '+' || sign == '=') {
+    // key [value] sz
+    if (WordsLeft() < 2) return SyntaxError();
+    const bool named = WordsLeft() >= 3;
+    const std::string_view name = named ? std::string_view(Word(2)) : std::string_view();
+    const std::string& sz = named ? Word(3) : Word(2);
+    return Finish(ops_.writeRegistryPathValue(sz, key, name), named ? 3 : 2);
+  }
+  if (sign == '-') {
+    // key [value]
+    const bool named = WordsLeft() >= 2;
+    const std::string_view name = named ? std::string_view(Word(2)) : std::string_view();
+    return Finish(ops_.deleteRegistryPathValue(key, name), named ? 2 : 1);
+  }
+  return SyntaxError();
 }
 
 OptionRun::Next OptionRun::MiKTeXOption() {
@@ -374,6 +413,10 @@ int RunQuillmark(std::span<const std::string> args, const Operations& ops) {
   // Exactly "-run", as typed: -RUN is an option word (and a syntax error).
   if (first == "-run") return ops.runCommandLine(args.subspan(1));
   return OptionRun(args, ops).Run();
+}
+
+int RunQuillmark(std::span<const std::string> args) {
+  return RunQuillmark(args, ProductionOperations());
 }
 
 }  // namespace qm

@@ -13,6 +13,11 @@
 
 namespace qm {
 
+// The result line printed after each operation. The failure line is also
+// what main prints when the changes of a run cannot be kept.
+inline constexpr std::string_view kSucceededLine = "Succeeded in doing speicified operation(s)!\n";
+inline constexpr std::string_view kFailedLine = "Error: Failed to do speicified operation(s)!\n";
+
 struct RunOptions {
   EnvScope scope = EnvScope::System;
   PathPlacement placement = PathPlacement::Start;
@@ -75,7 +80,8 @@ struct Operations {
 const Operations& ProductionOperations();
 
 // Runs the program on its arguments (argument 0, the program's path, not
-// included) and returns the exit code.
+// included) and returns the exit code: on ProductionOperations(), or on the
+// table `ops`.
 int RunQuillmark(std::span<const std::string> args);
 int RunQuillmark(std::span<const std::string> args, const Operations& ops);
 

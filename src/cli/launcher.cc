@@ -6,9 +6,8 @@
 #include <string>
 
 #include "env/envstore.h"
-#include "env/pathlist.h"
 #include "platform/crt.h"
-#include "text/codepage.h"
+#include "text/path.h"
 
 namespace qm {
 namespace {
@@ -46,20 +45,6 @@ std::string InterpreterCommand(const std::string& file) {
   return file;
 }
 
-// What follows the last backslash of `path`, or the whole path. The path is
-// walked character by character: in a double-byte code page the second byte
-// of a character may be 0x5C, and a name cut there would be another file's.
-std::string_view NameAfterLastBackslash(std::string_view path) {
-  const size_t slash = text::FindLastBackslash(path);
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
-std::string DirectoryOfFile(std::string_view file) {
-  std::string dir(file);
-  ParentDirectory(dir);
-  return dir;
-}
-
 }  // namespace
 
 void RunProgram(std::string_view file, std::string_view directory) {
@@ -73,10 +58,11 @@ void RunProgram(std::string_view file, std::string_view directory) {
     // D:\work\inst.bat.
     crt::chdir(std::string(directory).c_str());
   } else {
-    const std::string dir = DirectoryOfFile(file);
+    std::string dir(file);
+    text::ParentDirectory(dir);
     // Once inside sub, sub\go.bat has to be called go.bat, or the run would
     // look for (and delete) sub\sub\go.bat.
-    if (crt::chdir(dir.c_str()) == 0 && !IsAnchored(file)) target = NameAfterLastBackslash(file);
+    if (crt::chdir(dir.c_str()) == 0 && !IsAnchored(file)) target = text::BaseName(file);
   }
 
   const std::string command = InterpreterCommand(target);

@@ -1,6 +1,6 @@
 // The production table of operations: the one place where the driver meets
-// the other layers. Kept apart from the grammar so that the grammar can be
-// linked and tried on its own.
+// the other layers. The grammar (driver.cc) sees them only through this
+// table, so that a test can run it on a table that records the calls.
 #include "cli/driver.h"
 #include "cli/launcher.h"
 #include "detect/gs_java.h"
@@ -61,10 +61,6 @@ Operations MakeProductionOperations() {
 const Operations& ProductionOperations() {
   static const Operations ops = MakeProductionOperations();
   return ops;
-}
-
-int RunQuillmark(std::span<const std::string> args) {
-  return RunQuillmark(args, ProductionOperations());
 }
 
 }  // namespace qm

@@ -5,7 +5,7 @@
 #include "detect/tex_detect.h"
 #include "env/pathlist.h"
 #include "registry/registry.h"
-#include "text/codepage.h"
+#include "text/path.h"
 
 namespace qm {
 
@@ -31,7 +31,8 @@ constexpr std::string_view kGhostscriptConsole = "gswin32c.exe";
 bool ReadNewestValue(std::string& out, std::string_view path, std::string_view valueName) {
   std::string value;
   std::string newestSubkey;
-  if (ReadLatestSubkeyValue(value, newestSubkey, path, valueName, SubkeyOrder::Version) != 0)
+  if (ReadLatestSubkeyValue(value, newestSubkey, path, valueName, SubkeyOrder::Version) !=
+      kLatestRead)
     return false;
   value.resize(std::strlen(value.c_str()));
   out = std::move(value);
@@ -45,10 +46,9 @@ std::string ReadGhostscriptLibrary() {
   return library;
 }
 
-// Cuts the library path to its directory; false, leaving it whole, when it
-// names no directory. The path is walked character by character: in a
-// double-byte code page the second byte of a character may be 0x5C, which is
-// no backslash, and a cut there would leave half a character behind.
+// Cuts the library path to its directory (at its last backslash of its own:
+// a cut at the trail byte of a double-byte character would leave half a
+// character behind); false, leaving it whole, when it names no directory.
 bool CutToDirectory(std::string& library) {
   const size_t slash = text::FindLastBackslash(library);
   if (slash == std::string::npos) return false;
@@ -72,7 +72,7 @@ int FindLatestJava(std::string& out) {
 int RegisterJavaw(std::string_view name) {
   std::string javaw;
   if (FindLatestJava(javaw) != 0 || javaw.size() > kMaxRootLength) return 1;
-  AppendPathComponent(javaw, kJavawRelative);
+  text::AppendPathComponent(javaw, kJavawRelative);
   // A home too long to take bin\javaw.exe is not cut into some other path.
   if (javaw.size() > kMaxRootLength) return 1;
   return SetEnvironmentValue(javaw, name, EnvScope::System);

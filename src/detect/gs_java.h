@@ -16,7 +16,8 @@ int FindLatestJava(std::string& out);
 // runtime (also: its home, or the path, longer than 260 characters);
 // otherwise the result of SetEnvironmentValue.
 int RegisterJavaw(std::string_view name);
-// 0 `out` holds the directory of the newest Ghostscript library; 1 not found.
+// 0 `out` holds the directory of the newest Ghostscript library; 1 not found
+// (`out` empty, or the library's path whole when it holds no backslash).
 int FindLatestGhostscript(std::string& out);
 // 0 gswin32c.exe already reachable along Path; 2 no Ghostscript registered
 // (or its directory cannot be one entry of Path: longer than 260 characters,

@@ -7,6 +7,7 @@
 #include "platform/win32api.h"
 #include "registry/registry.h"
 #include "text/codepage.h"
+#include "text/path.h"
 
 namespace qm {
 
@@ -27,19 +28,13 @@ constexpr std::string_view kDirectCDLocal = "\\MiKTeXDirect";
 // text; bytes that fill the whole capacity without a terminator are a text one
 // character too long, so the value counts as unread rather than being cut.
 bool QueryMiKTeXValue(std::string& out, HKEY root, std::string_view valueName) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, kMiKTeXKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  char data[kSettingCapacity];
-  DWORD size = kSettingCapacity;
-  const std::string name(valueName);
-  LONG rc =
-      RegQueryValueExA(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
-  RegCloseKey(key);
-  if (rc != ERROR_SUCCESS || size > kSettingCapacity) return false;
-  const void* zero = std::memchr(data, 0, size);
-  const size_t length = zero ? static_cast<const char*>(zero) - data : size;
-  if (length > kMaxRootLength) return false;
-  out.assign(data, length);
+  RegistryValue value;
+  if (ReadRegistryValue(value, root, kMiKTeXKey, valueName, kSettingCapacity) != kValueDone)
+    return false;
+  const std::string_view bytes = value.bytes;
+  const std::string_view text = bytes.substr(0, bytes.find('\0'));
+  if (text.size() > kMaxRootLength) return false;
+  out.assign(text);
   return true;
 }
 
@@ -111,21 +106,12 @@ class SearchPathReader {
   size_t pos_ = 0;
 };
 
-// Whether the last character of a directory is a separator of its own. In a
-// double-byte code page the trail byte of the last character may be 0x5C
-// without being a backslash (Big5 "\xA5\x5C"), so the text is walked
-// character by character.
+// Whether the last character of a directory is a separator of its own (a
+// Big5 character such as "\xA5\x5C" ends in a byte 0x5C, but not in a
+// backslash).
 bool EndsInSeparator(std::string_view dir) {
-  char last = 0;
-  for (size_t i = 0; i < dir.size(); ++i) {
-    if (text::IsLeadByte(static_cast<unsigned char>(dir[i])) && i + 1 < dir.size()) {
-      last = 0;
-      ++i;
-    } else {
-      last = dir[i];
-    }
-  }
-  return last == '/' || last == '\\' || last == ':';
+  const std::string_view last = text::LastCharacter(dir);
+  return last == "/" || last == "\\" || last == ":";
 }
 
 // Step 1 of the search: any entry of that name in the current directory, by
@@ -239,7 +225,7 @@ int DetectWinEdt(std::string& out) {
   };
   for (const Location& at : kLocations) {
     std::string value;
-    if (ReadRegistryString(value, at.root, at.subkey, "Install Root") != 0) continue;
+    if (ReadRegistryString(value, at.root, at.subkey, "Install Root") != kValueDone) continue;
     value.resize(std::strlen(value.c_str()));
     if (value.empty()) continue;
     out = std::move(value);

@@ -21,10 +21,15 @@ extern std::uint8_t LastMiKTeXKind;
 // Longest text of a root, composed path or environment value (260 characters).
 constexpr size_t kMaxRootLength = 260;
 
+// The kind of installation found, with its root in `texmf` and its local root
+// in `localTexmf` (each empty when there is none; both empty for MiKTeXNone).
 MiKTeXKind DetectMiKTeX(std::string& texmf, std::string& localTexmf);
 // 0 found (`out` holds the directory as read); 1 not found (`out` empty).
 int DetectWinEdt(std::string& out);
-// A value of the MiKTeX key, current user first, then local machine.
+// A value of the MiKTeX key as text (up to its first zero byte), the current
+// user's if it can be read there, else the local machine's. A value longer
+// than kMaxRootLength counts as missing. False, `out` unchanged, when neither
+// has it.
 bool ReadMiKTeXSetting(std::string& out, std::string_view valueName);
 bool IsExistingFile(const std::string& path);
 // Searches `file` in the current directory, then along the directories of the

@@ -7,7 +7,7 @@
 #include "digest/md5.h"
 #include "platform/win32api.h"
 #include "registry/registry.h"
-#include "text/codepage.h"
+#include "text/path.h"
 
 namespace qm {
 namespace {
@@ -20,24 +20,16 @@ constexpr std::string_view kStampPrefix = "MD5:";
 constexpr int kStampStored = 0;
 constexpr int kFileNotRead = 1;
 constexpr int kNameTooLong = 2;
-// 3 + the registry's own status: 4 key not created or opened, 5 value not
-// stored.
+// 3 + the registry's own status: 4 key not created or opened
+// (kValueKeyFailed), 5 value not stored (kValueFailed).
 constexpr int kRegistryFailureBase = 3;
-
-// What follows the last backslash, or the whole path. The path is walked
-// character by character: in a double-byte code page the second byte of a
-// character may be 0x5C, and the name must not be cut inside it.
-std::string_view BaseName(std::string_view path) {
-  const size_t slash = text::FindLastBackslash(path);
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
 
 }  // namespace
 
 int RecordFileDigest(std::string_view path) {
   // Only the backslash separates: tools/setup.exe is stamped as a whole, as
   // installers running on Windows have always named it.
-  const std::string_view baseName = BaseName(path);
+  const std::string_view baseName = text::BaseName(path);
   // A name that does not fit is refused before anything is read; a cut name
   // would stamp a different file.
   if (kStampPrefix.size() + baseName.size() > kMaxValueNameLength) return kNameTooLong;

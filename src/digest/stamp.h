@@ -5,13 +5,12 @@
 
 namespace qm {
 
-// Longest value name (the composed "MD5:<base name>").
-constexpr size_t kMaxValueNameLength = 512;
-
 // Digests the file and stores "MD5:<base name>" = digest under
 // HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Pinebrook.
-// 0 stored; nonzero when the file could not be read, the name is too long, or
-// the value could not be stored (nothing is written then).
+// 0 stored; 1 the file could not be read; 2 the name "MD5:<base name>" would
+// be longer than kMaxValueNameLength (registry/registry.h); 4 the key could
+// not be created or opened; 5 the value could not be stored. Nothing is
+// written on failure.
 int RecordFileDigest(std::string_view path);
 
 }  // namespace qm

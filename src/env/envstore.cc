@@ -25,8 +25,9 @@ constexpr UINT kBroadcastTimeoutMs = 5000;
 constexpr char kRebootRequest[] =
     "You should reboot your computer to enable the change to the environment table!\n";
 
-// The value's result when the variable cannot be read, stored or deleted.
-constexpr int kNoSuchVariable = 2;
+// The result for a variable that cannot be read, stored or deleted, as the
+// registry gives it for its value.
+constexpr int kNoSuchVariable = kValueFailed;
 
 struct ScopeKey {
   HKEY root;
@@ -35,7 +36,7 @@ struct ScopeKey {
 
 // Any nonzero scope byte means the current user's variables.
 ScopeKey KeyOf(EnvScope scope) {
-  if (static_cast<std::uint8_t>(scope) != 0) return {HKEY_CURRENT_USER, kUserEnvironmentKey};
+  if (scope != EnvScope::System) return {HKEY_CURRENT_USER, kUserEnvironmentKey};
   return {HKEY_LOCAL_MACHINE, kSystemEnvironmentKey};
 }
 

@@ -22,13 +22,17 @@ extern std::uint8_t EnvironmentChanged;
 // GetVersion word set).
 bool IsWindowsNT();
 
-// 0 read into `out`; 1 the scope's key could not be opened; 2 no such variable.
+// 0 read into `out` (the text before the stored terminator); 1 the scope's
+// key could not be opened; 2 no such variable (also: an empty name, a value
+// too large to read).
 int GetEnvironmentValue(std::string& out, std::string_view name, EnvScope scope);
 // Stores the variable (created as REG_SZ when new; an existing REG_EXPAND_SZ
-// keeps its type). 0 stored, sets EnvironmentChanged; 1 key; 2 value.
+// keeps its type). 0 stored, sets EnvironmentChanged; 1 the key could not be
+// created or opened; 2 not stored (also: an empty name, or the type of the
+// value in place could not be learnt).
 int SetEnvironmentValue(std::string_view text, std::string_view name, EnvScope scope);
 // 0 deleted, sets EnvironmentChanged; 1 key missing or not opened (nothing is
-// created); 2 no such variable.
+// created); 2 no such variable (also: an empty name), or not deleted.
 int DeleteEnvironmentValue(std::string_view name, EnvScope scope);
 // When EnvironmentChanged is set: on NT, WM_SETTINGCHANGE "Environment" to all
 // top-level windows; on Windows 9x/ME, the reboot request on the output.

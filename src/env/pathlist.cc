@@ -1,12 +1,15 @@
 #include "env/pathlist.h"
 
 #include <cstdint>
+#include <optional>
+#include <utility>
 
 #include "env/startup_files.h"
 #include "platform/crt.h"
 #include "platform/win32api.h"
 #include "registry/registry.h"
 #include "text/codepage.h"
+#include "text/path.h"
 
 namespace qm {
 
@@ -20,26 +23,8 @@ constexpr DWORD kCurrentDirectoryCapacity = 261;
 
 constexpr size_t npos = std::string_view::npos;
 
-// Position of each character's first byte, stepping over the trail byte of a
-// double-byte character of the locale in force, so that a trail byte equal to
-// '\\' is never taken for a separator.
-size_t NextCharacter(std::string_view s, size_t i) {
-  if (text::IsLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size()) return i + 2;
-  return i + 1;
-}
-
-// Whether the last character of `s` is a backslash of its own (not the
-// second byte of a double-byte character).
-bool EndsWithBackslash(std::string_view s) {
-  if (s.empty() || s.back() != '\\') return false;
-  size_t i = 0;
-  size_t last = 0;
-  while (i < s.size()) {
-    last = i;
-    i = NextCharacter(s, i);
-  }
-  return last == s.size() - 1;
-}
+// ForEachPiece: some of several paths failed.
+constexpr int kSomePathFailed = 1;
 
 bool StartsWith(std::string_view s, std::string_view prefix) {
   return s.substr(0, prefix.size()) == prefix;
@@ -56,6 +41,41 @@ bool FetchCurrentDirectory(std::string& cur) {
   return true;
 }
 
+// Rebuilds `path` from its first dot (at `dot`) on: ".\" goes, "..\" and a
+// final ".." go up to the parent, a final "." goes, and any other piece is
+// kept as it stands. Nothing when a directory built on the way is longer than
+// kMaxDirectoryLength.
+std::optional<std::string> RebuildDottedPath(std::string_view path, size_t dot) {
+  std::string acc(path.substr(0, dot));
+  size_t p = dot;
+  while (p < path.size()) {
+    const std::string_view at = path.substr(p);
+    if (StartsWith(at, ".\\")) {
+      p += 2;
+    } else if (at == ".") {
+      p = path.size();
+    } else if (at == "..") {
+      ParentDirectory(acc);
+      p = path.size();
+    } else if (StartsWith(at, "..\\")) {
+      ParentDirectory(acc);
+      p += 3;
+    } else {
+      size_t next = path.find('.', p + 1);
+      size_t end = next == npos ? path.size() : next;
+      std::string_view piece = path.substr(p, end - p);
+      if (piece.front() == '.')
+        acc.append(piece);
+      else
+        AppendPathComponent(acc, piece);
+      p = end;
+    }
+    if (acc.size() > kMaxDirectoryLength) return std::nullopt;
+  }
+  TrimPathEnd(acc);
+  return acc;
+}
+
 // Splits a path argument at ";" and applies `edit` to each piece. One path
 // (no ";", or only a final one) gives the piece's own code; several give 0
 // when every piece succeeded and 1 otherwise. Every piece is tried.
@@ -63,144 +83,79 @@ template <typename Edit>
 int ForEachPiece(std::string_view paths, Edit edit) {
   size_t first = paths.find(';');
   if (first == npos || first + 1 == paths.size()) return edit(paths);
-  int result = 0;
+  int result = kPathDone;
   size_t begin = 0;
   while (begin <= paths.size()) {
     size_t end = paths.find(';', begin);
     if (end == npos) {
       // The text after the last ";" is a piece only when it is not empty.
-      if (begin < paths.size() && edit(paths.substr(begin)) != 0) result = 1;
+      if (begin < paths.size() && edit(paths.substr(begin)) != kPathDone) result = kSomePathFailed;
       break;
     }
-    if (edit(paths.substr(begin, end - begin)) != 0) result = 1;
+    if (edit(paths.substr(begin, end - begin)) != kPathDone) result = kSomePathFailed;
     begin = end + 1;
   }
   return result;
 }
 
-// A registry value is edited as a list only when it holds one text. The read
-// delivers the bytes whatever the type; writing an edited text back over a
-// number, binary data or a multi-string would destroy it.
-bool IsTextValue(std::string_view keyPath, std::string_view valueName) {
-  std::string subkey;
-  HKEY root = ParseRegistryPath(subkey, keyPath);
-  if (root == nullptr) return false;
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  DWORD type = REG_NONE;
-  std::string name(valueName);
-  LONG status = RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, nullptr);
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ);
-}
-
-// Reads a string value into PathListBuffer as a list: the text before its
-// terminator. 0 read; 1 not read, or not a text.
-int ReadListValue(std::string_view keyPath, std::string_view valueName) {
-  if (ReadRegistryPathValue(PathListBuffer, keyPath, valueName) != 0) return 1;
-  if (!IsTextValue(keyPath, valueName)) return 1;
-  size_t end = PathListBuffer.find('\0');
+// Reads a registry value into PathListBuffer as a list: the text before its
+// terminator. Delivers the value's type, for the list to be written back as
+// the same type. False when the value cannot be read or is not one text:
+// writing an edited text back over a number, binary data or a multi-string
+// would destroy it.
+bool ReadListValue(DWORD& typeOut, std::string_view keyPath, std::string_view valueName) {
+  RegistryValue value;
+  if (ReadRegistryPathTypedValue(value, keyPath, valueName) != kValueDone) return false;
+  PathListBuffer = std::move(value.bytes);
+  if (!IsStringType(value.type)) return false;
+  const size_t end = PathListBuffer.find('\0');
   if (end != npos) PathListBuffer.resize(end);
-  return 0;
+  typeOut = value.type;
+  return true;
 }
 
 }  // namespace
 
 // ---- Path utilities ----------------------------------------------------------
 
-void TrimPathEnd(std::string& text) {
-  if (text.empty()) return;
-  if (text.back() == ';') text.pop_back();
+void TrimPathEnd(std::string& path) {
+  if (path.empty()) return;
+  if (path.back() == ';') path.pop_back();
   // A drive root (C:\) and a lone backslash keep theirs.
-  if (EndsWithBackslash(text) && text.size() >= 2 && text[text.size() - 2] != ':') text.pop_back();
-}
-
-void ParentDirectory(std::string& text) {
-  if (EndsWithBackslash(text)) {
-    if (text.size() <= 2 || text[text.size() - 2] == ':') return;
-    text.pop_back();
-  }
-  size_t cut = text::FindLastBackslash(text);
-  if (cut == npos) {
-    text.clear();
-    text.push_back('.');
-  } else {
-    text.resize(cut);
-  }
-}
-
-void AppendPathComponent(std::string& dir, std::string_view part) {
-  if (!part.empty() && part.front() == '\\') {
-    dir.assign(part);
-    return;
-  }
-  if (!EndsWithBackslash(dir)) dir.push_back('\\');
-  dir.append(part);
+  if (text::EndsWithBackslash(path) && path.size() >= 2 && path[path.size() - 2] != ':')
+    path.pop_back();
 }
 
 bool ResolvePath(std::string& path) {
   std::string work = path;
   TrimPathEnd(work);
+  if (work == "." || work == "..") {
+    std::string cur;
+    if (!FetchCurrentDirectory(cur)) return false;
+    if (work == "..") ParentDirectory(cur);
+    path = std::move(cur);
+    return true;
+  }
   // Every directory built on the way has to fit the directory limit, not
   // only the result: a long current directory joined with a long relative
   // part is rejected, never cut.
-  bool fits = work.size() <= kMaxDirectoryLength;
-  auto check = [&fits](const std::string& s) {
-    if (s.size() > kMaxDirectoryLength) fits = false;
-  };
-
-  const bool dotted = StartsWith(work, ".\\");
+  if (work.size() > kMaxDirectoryLength) return false;
   const bool doubleDotted = StartsWith(work, "..\\");
-  if (work == "." || work == ".." || dotted || doubleDotted) {
+  if (doubleDotted || StartsWith(work, ".\\")) {
     std::string cur;
     if (!FetchCurrentDirectory(cur)) return false;
-    if (work == "." || work == "..") {
-      if (work == "..") ParentDirectory(cur);
-      path = std::move(cur);
-      return true;
-    }
     if (doubleDotted) ParentDirectory(cur);
     AppendPathComponent(cur, std::string_view(work).substr(doubleDotted ? 3 : 2));
+    if (cur.size() > kMaxDirectoryLength) return false;
     work = std::move(cur);
-    check(work);
   }
-
   // Only a path holding a dot is rebuilt; bin stays bin.
-  size_t dot = work.find('.');
+  const size_t dot = work.find('.');
   if (dot != npos) {
-    std::string acc = work.substr(0, dot);
-    const std::string_view rest(work);
-    size_t p = dot;
-    while (p < rest.size()) {
-      const std::string_view at = rest.substr(p);
-      if (StartsWith(at, ".\\")) {
-        p += 2;
-      } else if (at == ".") {
-        p = rest.size();
-      } else if (at == "..") {
-        ParentDirectory(acc);
-        p = rest.size();
-      } else if (StartsWith(at, "..\\")) {
-        ParentDirectory(acc);
-        p += 3;
-      } else {
-        size_t next = rest.find('.', p + 1);
-        size_t end = next == npos ? rest.size() : next;
-        std::string_view piece = rest.substr(p, end - p);
-        if (piece.front() == '.')
-          acc.append(piece);
-        else
-          AppendPathComponent(acc, piece);
-        p = end;
-      }
-      check(acc);
-    }
-    TrimPathEnd(acc);
-    work = std::move(acc);
+    std::optional<std::string> rebuilt = RebuildDottedPath(work, dot);
+    if (!rebuilt) return false;
+    work = std::move(*rebuilt);
   }
-
-  check(work);
-  if (!fits) return false;
   path = std::move(work);
   return true;
 }
@@ -219,19 +174,19 @@ bool IsExistingDirectory(const std::string& path) {
 // ---- List editing ------------------------------------------------------------
 
 int FindPathInList(std::string_view list, std::string_view path, PathMatch& match) {
-  if (path.empty()) return 1;
+  if (path.empty()) return kPathUnusable;
   std::string wanted = text::ToLower(path);
   if (!wanted.empty() && wanted.back() == ';') wanted.pop_back();
-  if (EndsWithBackslash(wanted) && wanted.size() >= 3 && wanted[wanted.size() - 2] != ':')
+  if (text::EndsWithBackslash(wanted) && wanted.size() >= 3 && wanted[wanted.size() - 2] != ':')
     wanted.pop_back();
   // Nothing left to look for (the path was ";"): an empty text is no entry.
-  if (wanted.empty()) return 1;
+  if (wanted.empty()) return kPathUnusable;
 
   const text::LowerText lowerList(list);
   size_t from = 0;
   while (from <= list.size()) {
     size_t begin = lowerList.Find(wanted, from);
-    if (begin == npos) return 2;
+    if (begin == npos) return kPathNotInList;
     size_t e = begin + wanted.size();
     if (e < list.size() && list[e] == '\\') ++e;
     bool endsEntry = e == list.size() || list[e] == ';';
@@ -239,53 +194,53 @@ int FindPathInList(std::string_view list, std::string_view path, PathMatch& matc
     if (endsEntry && beginsEntry) {
       match.entryBegin = begin;
       match.entryEnd = e < list.size() ? e + 1 : e;
-      return 0;
+      return kPathDone;
     }
     from = e;
   }
-  return 2;
+  return kPathNotInList;
 }
 
 int RemovePathFromList(std::string& list, std::string_view path) {
-  if (path.size() > kMaxDirectoryLength) return 1;
+  if (path.size() > kMaxDirectoryLength) return kPathUnusable;
   std::string resolved(path);
-  if (!ResolvePath(resolved)) return 1;
+  if (!ResolvePath(resolved)) return kPathUnusable;
   PathMatch match;
   int found = FindPathInList(list, resolved, match);
-  if (found != 0) return found;
+  if (found != kPathDone) return found;
   list.erase(match.entryBegin, match.entryEnd - match.entryBegin);
   if (!list.empty() && list.back() == ';') list.pop_back();
-  return 0;
+  return kPathDone;
 }
 
 int AddPathToList(std::string& list, std::string_view path, PathPlacement placement) {
-  if (path.empty() || path.size() > kMaxDirectoryLength) return 1;
+  if (path.empty() || path.size() > kMaxDirectoryLength) return kPathUnusable;
   std::string resolved(path);
-  if (!ResolvePath(resolved)) return 1;
+  if (!ResolvePath(resolved)) return kPathUnusable;
   const size_t listLength = list.size();
   const size_t resolvedLength = resolved.size();
 
   // Neither a directory that does not exist nor one already listed is an
   // error: the list simply stays as it is.
-  if (!IsExistingDirectory(resolved)) return 0;
+  if (!IsExistingDirectory(resolved)) return kPathDone;
   PathMatch match;
-  if (FindPathInList(list, resolved, match) == 0) return 0;
+  if (FindPathInList(list, resolved, match) == kPathDone) return kPathDone;
 
-  if (static_cast<std::uint8_t>(placement) == 1) {
+  if (placement == PathPlacement::End) {
     if (!list.empty() && list.back() == ';') {
-      if (listLength + resolvedLength > kMaxListLength) return 3;
+      if (listLength + resolvedLength > kMaxListLength) return kListTooLongAfterSeparator;
       list.append(resolved);
-      return 0;
+      return kPathDone;
     }
-    if (listLength + resolvedLength + 1 > kMaxListLength) return 4;
+    if (listLength + resolvedLength + 1 > kMaxListLength) return kListTooLong;
     if (!list.empty()) list.push_back(';');
     list.append(resolved);
-    return 0;
+    return kPathDone;
   }
-  if (listLength + resolvedLength + 1 > kMaxListLength) return 4;
+  if (listLength + resolvedLength + 1 > kMaxListLength) return kListTooLong;
   if (!list.empty()) resolved.append(";").append(list);
   list = std::move(resolved);
-  return 0;
+  return kPathDone;
 }
 
 int AddPathsToList(std::string& list, std::string_view paths, PathPlacement placement) {
@@ -305,30 +260,34 @@ int AddPathToEnvironment(std::string_view paths, std::string_view name, EnvScope
   // Windows 95/98/ME take their environment from autoexec.bat, not from the
   // registry.
   if (!IsWindowsNT()) return AppendAutoexecSetLine(paths, name, placement);
-  if (GetEnvironmentValue(PathListBuffer, name, scope) != 0) return 1;
-  if (AddPathsToList(PathListBuffer, paths, placement) != 0) return 2;
+  if (GetEnvironmentValue(PathListBuffer, name, scope) != 0) return kListNotRead;
+  if (AddPathsToList(PathListBuffer, paths, placement) != kPathDone) return kListNotEdited;
   return SetEnvironmentValue(PathListBuffer, name, scope);
 }
 
 int RemovePathFromEnvironment(std::string_view paths, std::string_view name, EnvScope scope) {
   if (!IsWindowsNT()) return RemoveAutoexecSetLines(paths, name);
-  if (GetEnvironmentValue(PathListBuffer, name, scope) != 0) return 1;
-  if (RemovePathsFromList(PathListBuffer, paths) != 0) return 2;
+  if (GetEnvironmentValue(PathListBuffer, name, scope) != 0) return kListNotRead;
+  if (RemovePathsFromList(PathListBuffer, paths) != kPathDone) return kListNotEdited;
   return SetEnvironmentValue(PathListBuffer, name, scope);
 }
 
+// The list is written back as the type it was read as: a REG_EXPAND_SZ list
+// full of %SystemRoot% entries stays expandable.
 int AddPathToRegistryValue(std::string_view paths, std::string_view keyPath,
                            std::string_view valueName, PathPlacement placement) {
-  if (ReadListValue(keyPath, valueName) != 0) return 1;
-  if (AddPathsToList(PathListBuffer, paths, placement) != 0) return 2;
-  return RewriteRegistryPathValue(PathListBuffer, keyPath, valueName);
+  DWORD type = REG_SZ;
+  if (!ReadListValue(type, keyPath, valueName)) return kListNotRead;
+  if (AddPathsToList(PathListBuffer, paths, placement) != kPathDone) return kListNotEdited;
+  return WriteRegistryPathTypedString(PathListBuffer, type, keyPath, valueName);
 }
 
 int RemovePathFromRegistryValue(std::string_view paths, std::string_view keyPath,
                                 std::string_view valueName) {
-  if (ReadListValue(keyPath, valueName) != 0) return 1;
-  if (RemovePathsFromList(PathListBuffer, paths) != 0) return 2;
-  return RewriteRegistryPathValue(PathListBuffer, keyPath, valueName);
+  DWORD type = REG_SZ;
+  if (!ReadListValue(type, keyPath, valueName)) return kListNotRead;
+  if (RemovePathsFromList(PathListBuffer, paths) != kPathDone) return kListNotEdited;
+  return WriteRegistryPathTypedString(PathListBuffer, type, keyPath, valueName);
 }
 
 }  // namespace qm

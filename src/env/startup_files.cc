@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -93,15 +94,15 @@ SetLineForms MakeSetLineForms(std::string_view name, std::string_view value) {
 // 0 read; 3 not opened; 4 end not sought; 5 size not taken; 6 no memory.
 int ReadAutoexec(const std::string& path, const SetLineForms* forms, std::string& kept) {
   FILE* file = crt::fopen(path.c_str(), "rb");
-  if (file == nullptr) return 3;
+  if (file == nullptr) return kAutoexecFailed;
   if (std::fseek(file, 0, SEEK_END) != 0) {
     std::fclose(file);
-    return 4;
+    return kAutoexecEndNotSought;
   }
   long size = std::ftell(file);
   if (size < 0) {
     std::fclose(file);
-    return 5;
+    return kAutoexecSizeNotTaken;
   }
   std::rewind(file);
   try {
@@ -109,7 +110,7 @@ int ReadAutoexec(const std::string& path, const SetLineForms* forms, std::string
     kept.reserve(static_cast<size_t>(size) + 1);
   } catch (const std::exception&) {  // no memory, or more than a string can hold
     std::fclose(file);
-    return 6;
+    return kAutoexecNoMemory;
   }
 
   text::TextReader reader(file);
@@ -121,7 +122,7 @@ int ReadAutoexec(const std::string& path, const SetLineForms* forms, std::string
     if (forms != nullptr && wholeLine && (piece == "\n" || forms->Matches(piece))) continue;
     kept.append(piece);
   }
-  return 0;
+  return kStartupFileDone;
 }
 
 // Moves `temp` over `target`. Where MoveFileExA does not exist the old file
@@ -202,98 +203,63 @@ std::string NewFirstLines(std::string_view firstLine, std::string_view comspec,
   return out.append(firstLine).append("\r\n");
 }
 
-}  // namespace
-
-int RemoveAutoexecSetLines(std::string_view value, std::string_view name) {
-  if (crt::getenv("Path") == nullptr) return 2;
-  std::string path;
-  if (!StartupFilePath(path, kAutoexecName)) return 3;
-  const SetLineForms forms = MakeSetLineForms(name, value);
-  if (!forms.Fit()) return 3;
-  std::string kept;
-  int status = ReadAutoexec(path, &forms, kept);
-  if (status != 0) return status;
-  return ReplaceAutoexec(path, kept) ? 0 : 3;
-}
-
-int AppendAutoexecSetLine(std::string_view value, std::string_view name, PathPlacement placement) {
-  const std::string variable(name);
-  const char* current = crt::getenv(variable.c_str());
-  const bool exists = current != nullptr;
-  if (exists && std::string_view(current).find(value) != npos) return 2;
-
-  std::string path;
-  if (!StartupFilePath(path, kAutoexecName)) return 3;
-  const SetLineForms forms = MakeSetLineForms(name, value);
-  const std::string& form = !exists                                     ? forms.plain
-                            : static_cast<std::uint8_t>(placement) == 1 ? forms.atEnd
-                                                                        : forms.atStart;
-  // The leading line end keeps the new line off a last line without one.
-  const std::string line = "\n" + form;
-  if (line.size() > kMaxSetLineLength) return 3;
-
-  // The earlier lines for the same value go, as a removal would take them,
-  // and the new line is added in the same rewrite. Without a variable Path
-  // the removal would not have run, and the text stays as it is.
-  std::string content;
-  if (FileExists(path)) {
-    const bool clean = crt::getenv("Path") != nullptr && forms.Fit();
-    if (ReadAutoexec(path, clean ? &forms : nullptr, content) != 0) return 3;
-  }
-  content.append(line);
-  return ReplaceAutoexec(path, content) ? 0 : 3;
-}
-
-int SetEnvironmentSize(int size) {
-  std::string config;
-  if (!StartupFilePath(config, kConfigName)) return 1;
-  FILE* in = crt::fopen(config.c_str(), "rb");
-  if (in == nullptr) return 1;
-  std::string content;
-  bool read = ReadWholeFile(in, content);
+// The whole of CONFIG.SYS, as stored. False when it cannot be read.
+bool ReadConfigSys(const std::string& path, std::string& content) {
+  FILE* in = crt::fopen(path.c_str(), "rb");
+  if (in == nullptr) return false;
+  const bool read = ReadWholeFile(in, content);
   std::fclose(in);
-  if (!read) return 1;
-  const char* comspec = crt::getenv("ComSpec");
-  if (comspec == nullptr || *comspec == '\0') return 2;
-  // A read-only CONFIG.SYS is the user's word that it stays as it is, as a
-  // read-only autoexec.bat is never replaced either.
-  const DWORD current = GetFileAttributesA(config.c_str());
-  if (current != INVALID_FILE_ATTRIBUTES && (current & FILE_ATTRIBUTE_READONLY) != 0) return 2;
-  const std::string sizeText = std::to_string(size);
+  return read;
+}
 
-  if (content.empty()) {
-    const DWORD attributes = GetFileAttributesA(config.c_str());
-    SetFileAttributesA(config.c_str(), FILE_ATTRIBUTE_ARCHIVE);
-    std::string line = "SHELL=";
-    line.append(comspec).append(" /E:").append(sizeText).append(" /P\r\n");
-    if (!WriteWholeFile(config, line)) {
-      // Back to the empty file it was.
-      WriteWholeFile(config, "");
-      SetFileAttributesA(config.c_str(), attributes);
-      return 2;
-    }
-    SetFileAttributesA(config.c_str(), FILE_ATTRIBUTE_HIDDEN);
-    return 0;
+bool IsReadOnly(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+// An empty CONFIG.SYS is given the SHELL line alone, in place; on failure it
+// is made the empty file it was again.
+int WriteShellLineOnly(const std::string& config, std::string_view comspec,
+                       const std::string& size) {
+  const DWORD attributes = GetFileAttributesA(config.c_str());
+  SetFileAttributesA(config.c_str(), FILE_ATTRIBUTE_ARCHIVE);
+  std::string line = "SHELL=";
+  line.append(comspec).append(" /E:").append(size).append(" /P\r\n");
+  if (!WriteWholeFile(config, line)) {
+    WriteWholeFile(config, "");
+    SetFileAttributesA(config.c_str(), attributes);
+    return kConfigNotWritten;
   }
+  SetFileAttributesA(config.c_str(), FILE_ATTRIBUTE_HIDDEN);
+  return kStartupFileDone;
+}
 
+// The text of CONFIG.SYS with the environment size put into its first line.
+// Nothing when that line, its line end included, is longer than the part that
+// is edited: the rewrite would split it in two.
+std::optional<std::string> WithShellLine(const std::string& content, std::string_view comspec,
+                                         const std::string& size) {
   // The first line ends at its first CR or LF. What follows a CR that is not
   // part of a CR LF is the next line's text, copied like every further line.
   const size_t cut = std::min(content.find_first_of("\r\n"), content.size());
   const std::string_view first = std::string_view(content).substr(0, cut);
   size_t rest = cut;
   if (rest < content.size()) rest += content.compare(rest, 2, "\r\n") == 0 ? 2 : 1;
-  // A longer first line, its line end included, would be split in two by the
-  // rewrite.
-  if (rest > kMaxConfigFirstLine) return 1;
-
-  std::string replacement = NewFirstLines(first, comspec, sizeText);
+  if (rest > kMaxConfigFirstLine) return std::nullopt;
+  std::string replacement = NewFirstLines(first, comspec, size);
   replacement.append(content, rest);
+  return replacement;
+}
 
+// Puts a new CONFIG.SYS in place: written beside the old one first, the old
+// one then kept as CONFIG.SYS.bak, and the new one hidden. When anything
+// fails the old file stays, or is put back, as it was.
+int ReplaceConfigSys(const std::string& config, const std::string& replacement) {
   const std::string temp = config + kTempSuffix;
   const std::string backup = config + kBackupSuffix;
   if (!WriteWholeFile(temp, replacement)) {
     DeleteFileA(temp.c_str());
-    return 2;
+    return kConfigNotWritten;
   }
   // The previous backup is this program's own; its attributes do not protect it.
   if (FileExists(backup)) {
@@ -302,15 +268,75 @@ int SetEnvironmentSize(int size) {
   }
   if (!MoveFileA(config.c_str(), backup.c_str())) {
     DeleteFileA(temp.c_str());
-    return 2;
+    return kConfigNotWritten;
   }
   if (!MoveFileA(temp.c_str(), config.c_str())) {
     MoveFileA(backup.c_str(), config.c_str());
     DeleteFileA(temp.c_str());
-    return 2;
+    return kConfigNotWritten;
   }
   SetFileAttributesA(config.c_str(), FILE_ATTRIBUTE_HIDDEN);
-  return 0;
+  return kStartupFileDone;
+}
+
+}  // namespace
+
+int RemoveAutoexecSetLines(std::string_view value, std::string_view name) {
+  if (crt::getenv("Path") == nullptr) return kNoPathVariable;
+  std::string path;
+  if (!StartupFilePath(path, kAutoexecName)) return kAutoexecFailed;
+  const SetLineForms forms = MakeSetLineForms(name, value);
+  if (!forms.Fit()) return kAutoexecFailed;
+  std::string kept;
+  int status = ReadAutoexec(path, &forms, kept);
+  if (status != kStartupFileDone) return status;
+  return ReplaceAutoexec(path, kept) ? kStartupFileDone : kAutoexecFailed;
+}
+
+int AppendAutoexecSetLine(std::string_view value, std::string_view name, PathPlacement placement) {
+  const std::string variable(name);
+  const char* current = crt::getenv(variable.c_str());
+  const bool exists = current != nullptr;
+  if (exists && std::string_view(current).find(value) != npos) return kValueAlreadySet;
+
+  std::string path;
+  if (!StartupFilePath(path, kAutoexecName)) return kAutoexecFailed;
+  const SetLineForms forms = MakeSetLineForms(name, value);
+  const std::string& form = !exists                           ? forms.plain
+                            : placement == PathPlacement::End ? forms.atEnd
+                                                              : forms.atStart;
+  // The leading line end keeps the new line off a last line without one.
+  const std::string line = "\n" + form;
+  if (line.size() > kMaxSetLineLength) return kAutoexecFailed;
+
+  // The earlier lines for the same value go, as a removal would take them,
+  // and the new line is added in the same rewrite. Without a variable Path
+  // the removal would not have run, and the text stays as it is.
+  std::string content;
+  if (FileExists(path)) {
+    const bool clean = crt::getenv("Path") != nullptr && forms.Fit();
+    if (ReadAutoexec(path, clean ? &forms : nullptr, content) != kStartupFileDone)
+      return kAutoexecFailed;
+  }
+  content.append(line);
+  return ReplaceAutoexec(path, content) ? kStartupFileDone : kAutoexecFailed;
+}
+
+int SetEnvironmentSize(int size) {
+  std::string config;
+  if (!StartupFilePath(config, kConfigName)) return kConfigNotRead;
+  std::string content;
+  if (!ReadConfigSys(config, content)) return kConfigNotRead;
+  const char* comspec = crt::getenv("ComSpec");
+  if (comspec == nullptr || *comspec == '\0') return kConfigNotWritten;
+  // A read-only CONFIG.SYS is the user's word that it stays as it is, as a
+  // read-only autoexec.bat is never replaced either.
+  if (IsReadOnly(config)) return kConfigNotWritten;
+  const std::string sizeText = std::to_string(size);
+  if (content.empty()) return WriteShellLineOnly(config, comspec, sizeText);
+  const std::optional<std::string> replacement = WithShellLine(content, comspec, sizeText);
+  if (!replacement) return kConfigNotRead;
+  return ReplaceConfigSys(config, *replacement);
 }
 
 }  // namespace qm

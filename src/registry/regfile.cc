@@ -15,6 +15,7 @@
 #include "registry/regfile_parts.h"
 #include "registry/registry.h"
 #include "text/codepage.h"
+#include "text/path.h"
 #include "text/textstream.h"
 
 namespace qm {
@@ -40,10 +41,7 @@ constexpr size_t kMaxDwordDigits = 8;
 constexpr size_t kHexByteStride = 3;
 constexpr size_t kMaxHexDigitsPerByte = 2;
 
-// In a double-byte code page a trail byte can be '\\', '[' or ']'; a lead byte
-// followed by a byte from here on is one character, so such a trail byte is
-// never read as an escape or as the end of a key's path. Quotes, line ends
-// and white space all lie below it and are never swallowed.
+// No double-byte code page the program knows has a trail byte below this.
 constexpr unsigned char kLowestTrailByte = 0x40;
 
 enum class LineKind {
@@ -76,7 +74,7 @@ struct RegFileState {
   RegFileMode mode;
   bool eightBitText = false;    // the header is REGEDIT4: hex(2)/hex(7) data
                                 // are text in the code page, not UTF-16
-  HKEY currentKey = nullptr;    // the latest key line's key, or none
+  RegistryKey currentKey;       // the latest key line's key, or none
   bool sectionMarked = false;   // removal: the latest key line carried "]--uninstall"
   bool sectionDeleted = false;  // removal: ... and its key tree was deleted
   // Something the file asks for was not carried out: a line too long or not
@@ -109,12 +107,18 @@ bool IsScanSpace(char c) {
 }
 
 // Length of the character at `pos`: 2 for a double-byte character of the
-// locale in force, else 1.
+// locale in force, else 1. In a double-byte code page a trail byte can be
+// '\\', '[' or ']': a lead byte and the byte after it are one character, so
+// such a trail byte is never read as an escape or as the end of a key's path.
+// Unlike the path helpers (text::NextCharacter), which take a lead byte and
+// whatever follows it as one character, the reader takes a lead byte before
+// a byte that no code page has as a trail byte (below kLowestTrailByte) as a
+// character of its own. Quotes, line ends and white space all lie below it: a
+// stray lead byte in a broken line must not swallow the quote that closes a
+// name or a string, or the string would run on over the rest of the line.
 size_t CharLength(std::string_view s, size_t pos) {
-  auto lead = static_cast<unsigned char>(s[pos]);
-  if (lead < 0x80 || pos + 1 >= s.size()) return 1;
-  if (static_cast<unsigned char>(s[pos + 1]) < kLowestTrailByte) return 1;
-  return text::IsLeadByte(lead) ? 2 : 1;
+  if (pos + 1 < s.size() && static_cast<unsigned char>(s[pos + 1]) < kLowestTrailByte) return 1;
+  return text::NextCharacter(s, pos) - pos;
 }
 
 // First `c` that stands on a character boundary.
@@ -240,8 +244,7 @@ LineRead ReadWideLine(std::string& line, RegLineSource& source) {
 // ---- Handlers --------------------------------------------------------------------
 
 void CloseCurrentKey(RegFileState& state) {
-  if (state.currentKey) RegCloseKey(state.currentKey);
-  state.currentKey = nullptr;
+  state.currentKey.Close();
 }
 
 LineKind ClassifyLine(std::string_view line) {
@@ -276,7 +279,8 @@ void HandleKeyLine(RegFileState& state, std::string_view line) {
   state.sectionDeleted = false;
   std::string_view path = line.substr(1, close - 1);
   if (state.sectionMarked) {
-    if (NamesKeyBelowRoot(path) && DeleteRegistryPathKey(path) == 0) state.sectionDeleted = true;
+    if (NamesKeyBelowRoot(path) && DeleteRegistryPathKey(path) == kKeyDone)
+      state.sectionDeleted = true;
     return;
   }
   // Removal never creates what is missing: a key that is not there has no
@@ -306,7 +310,7 @@ bool SkipUnreadableLine(RegFileState& state, LineRead read) {
 // A write that failed leaves the value as it was; the file is not carried
 // out whole.
 void NoteWrite(RegFileState& state, int result) {
-  if (result != 0) state.incomplete = true;
+  if (result != kKeyCallDone) state.incomplete = true;
 }
 
 void ImportHexValue(RegFileState& state, std::string_view data) {
@@ -330,7 +334,7 @@ void ImportHexValue(RegFileState& state, std::string_view data) {
     case HexKind::Binary: {
       auto bytes = std::span<const BYTE>(reinterpret_cast<const BYTE*>(state.valueData.data()),
                                          state.valueData.size());
-      NoteWrite(state, WriteKeyBinary(bytes, state.currentKey, state.valueName));
+      NoteWrite(state, WriteKeyBinary(bytes, state.currentKey.Get(), state.valueName));
       break;
     }
     case HexKind::ExpandString:
@@ -345,7 +349,8 @@ void ImportHexValue(RegFileState& state, std::string_view data) {
           return;
         }
       }
-      NoteWrite(state, WriteKeyExpandString(state.converted, state.currentKey, state.valueName));
+      NoteWrite(state,
+                WriteKeyExpandString(state.converted, state.currentKey.Get(), state.valueName));
       break;
     case HexKind::MultiString:
       if (state.eightBitText) {
@@ -361,7 +366,8 @@ void ImportHexValue(RegFileState& state, std::string_view data) {
           return;
         }
       }
-      NoteWrite(state, WriteKeyMultiString(state.converted, state.currentKey, state.valueName));
+      NoteWrite(state,
+                WriteKeyMultiString(state.converted, state.currentKey.Get(), state.valueName));
       break;
   }
 }
@@ -374,11 +380,11 @@ void ImportValue(RegFileState& state, std::string_view data) {
         state.incomplete = true;
         return;
       }
-      NoteWrite(state, WriteKeyString(state.valueData, state.currentKey, state.valueName));
+      NoteWrite(state, WriteKeyString(state.valueData, state.currentKey.Get(), state.valueName));
       break;
     case 'd':
       if (auto number = ScanDword(data))
-        NoteWrite(state, WriteKeyDword(*number, state.currentKey, state.valueName));
+        NoteWrite(state, WriteKeyDword(*number, state.currentKey.Get(), state.valueName));
       break;
     case 'h':
       ImportHexValue(state, data);
@@ -408,7 +414,7 @@ void RemoveValue(RegFileState& state, std::string_view data) {
     default:
       break;
   }
-  if (marked) DeleteKeyValue(state.currentKey, state.valueName);
+  if (marked) DeleteKeyValue(state.currentKey.Get(), state.valueName);
 }
 
 void HandleValueLine(RegFileState& state, std::string_view line, LineKind kind) {

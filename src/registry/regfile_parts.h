@@ -21,8 +21,6 @@ constexpr size_t kRegLineRequest = 33295;
 constexpr size_t kHexLineRequest = 32768;
 // Code units of one UTF-16 line, its line feed not counted.
 constexpr size_t kMaxWideLineUnits = 8323;
-// Characters of a value name (the default value's name is empty).
-constexpr size_t kMaxValueNameLength = 512;
 // Characters of string data, after unescaping.
 constexpr size_t kMaxStringDataLength = 32766;
 // Characters of a hex list's text on its value line (from the byte after the

@@ -1,6 +1,8 @@
 #include "registry/registry.h"
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "text/codepage.h"
@@ -43,12 +45,12 @@ bool NamesNoSubkey(std::string_view subkey) {
   return subkey.find_first_not_of('\\') == std::string_view::npos;
 }
 
-// The value's bytes into `out` when the query succeeds; `out` untouched
-// otherwise. The buffer is exactly the announced capacity: a value that does
-// not fit is a failure, never a cut value.
-LONG QueryValue(std::string& out, HKEY key, std::string_view valueName) {
-  std::vector<BYTE> buffer(kValueCapacity);
-  DWORD size = kValueCapacity;
+// The value into `out` when the query succeeds; `out` untouched otherwise.
+// The buffer is exactly `capacity` bytes: a value that does not fit is a
+// failure, never a cut value.
+LONG QueryValue(RegistryValue& out, HKEY key, std::string_view valueName, DWORD capacity) {
+  std::vector<BYTE> buffer(capacity);
+  DWORD size = capacity;
   DWORD type = REG_NONE;
   const std::string name = Terminated(valueName);
   LONG rc = RegQueryValueExA(key, name.c_str(), nullptr, &type, buffer.data(), &size);
@@ -56,7 +58,8 @@ LONG QueryValue(std::string& out, HKEY key, std::string_view valueName) {
   // Only the bytes the registry reported belong to the value. Whatever else
   // the buffer holds (a terminator the registry may add to an unterminated
   // string, or nothing at all after a REG_DWORD) is not part of it.
-  out.assign(reinterpret_cast<const char*>(buffer.data()), std::min<DWORD>(size, kValueCapacity));
+  out.type = type;
+  out.bytes.assign(reinterpret_cast<const char*>(buffer.data()), std::min(size, capacity));
   return ERROR_SUCCESS;
 }
 
@@ -72,45 +75,62 @@ LONG SetStringValue(HKEY key, std::string_view valueName, DWORD type, std::strin
   return SetValue(key, valueName, type, data.c_str(), data.size() + 1);
 }
 
-HKEY CreateOrOpenForWriting(HKEY root, const std::string& subkey) {
+RegistryKey CreateOrOpenForWriting(HKEY root, const std::string& subkey) {
   HKEY key = nullptr;
   DWORD disposition = 0;
   if (RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                       nullptr, &key, &disposition) != ERROR_SUCCESS)
-    return nullptr;
-  return key;
+    return {};
+  return RegistryKey(key);
 }
 
-HKEY OpenKey(HKEY root, const std::string& subkey, REGSAM access) {
+RegistryKey OpenKey(HKEY root, const std::string& subkey, REGSAM access) {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(root, subkey.c_str(), 0, access, &key) != ERROR_SUCCESS) return nullptr;
-  return key;
+  if (RegOpenKeyExA(root, subkey.c_str(), 0, access, &key) != ERROR_SUCCESS) return {};
+  return RegistryKey(key);
 }
+
+// The type a rewrite stores: an existing REG_EXPAND_SZ value keeps its type,
+// anything else (a value created new included) becomes REG_SZ. Nothing when
+// the type of the value in place cannot be learnt.
+std::optional<DWORD> RewriteType(HKEY key, std::string_view valueName) {
+  DWORD existing = REG_NONE;
+  const std::string name = Terminated(valueName);
+  const LONG query = RegQueryValueExA(key, name.c_str(), nullptr, &existing, nullptr, nullptr);
+  if (query == ERROR_SUCCESS) return existing == REG_EXPAND_SZ ? REG_EXPAND_SZ : REG_SZ;
+  if (query == ERROR_FILE_NOT_FOUND) return REG_SZ;
+  return std::nullopt;
+}
+
+// How a string write chooses the type it stores.
+enum class StringWrite {
+  Plain,      // REG_SZ, whatever was there
+  Expand,     // REG_EXPAND_SZ, the caller's word
+  KeepExpand  // the rewrite rule: see RewriteType
+};
 
 // Writes `text` as a string value through a key created or opened for
-// writing; `keepExpand` keeps an existing REG_EXPAND_SZ value's type.
+// writing.
 int WriteString(std::string_view text, HKEY root, std::string_view subkey,
-                std::string_view valueName, bool keepExpand) {
-  HKEY key = CreateOrOpenForWriting(root, Terminated(subkey));
-  if (key == nullptr) return 1;
-  DWORD type = REG_SZ;
-  if (keepExpand) {
-    DWORD existing = REG_NONE;
-    const std::string name = Terminated(valueName);
-    const LONG query = RegQueryValueExA(key, name.c_str(), nullptr, &existing, nullptr, nullptr);
-    if (query == ERROR_SUCCESS) {
-      if (existing == REG_EXPAND_SZ) type = REG_EXPAND_SZ;
-    } else if (query != ERROR_FILE_NOT_FOUND) {
-      // The type of the value in place is unknown: writing REG_SZ could turn
-      // a REG_EXPAND_SZ Path into one whose %SystemRoot% entries no longer
-      // expand. Better to store nothing.
-      RegCloseKey(key);
-      return 2;
-    }
+                std::string_view valueName, StringWrite write) {
+  RegistryKey key = CreateOrOpenForWriting(root, Terminated(subkey));
+  if (!key) return kValueKeyFailed;
+  DWORD type = write == StringWrite::Expand ? REG_EXPAND_SZ : REG_SZ;
+  if (write == StringWrite::KeepExpand) {
+    const std::optional<DWORD> kept = RewriteType(key.Get(), valueName);
+    // The type of the value in place is unknown: writing REG_SZ could turn
+    // a REG_EXPAND_SZ Path into one whose %SystemRoot% entries no longer
+    // expand. Better to store nothing.
+    if (!kept) return kValueFailed;
+    type = *kept;
   }
-  LONG rc = SetStringValue(key, valueName, type, text);
-  RegCloseKey(key);
-  return rc == ERROR_SUCCESS ? 0 : 2;
+  return SetStringValue(key.Get(), valueName, type, text) == ERROR_SUCCESS ? kValueDone
+                                                                           : kValueFailed;
+}
+
+// The result of an operation on a key the caller holds open.
+int KeyCallResult(LONG rc) {
+  return rc == ERROR_SUCCESS ? kKeyCallDone : kKeyCallFailed;
 }
 
 bool IsDigit(char c) {
@@ -154,136 +174,183 @@ HKEY ParseRegistryPath(std::string& subkeyOut, std::string_view path) {
   return root;
 }
 
+// ---- What the layer hands out ------------------------------------------------
+
+RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
+  if (this != &other) {
+    Close();
+    key_ = other.Release();
+  }
+  return *this;
+}
+
+void RegistryKey::Close() {
+  // A predefined root is the system's: the holder never opened it (a root
+  // opened with no subkey is the root's own constant).
+  if (key_ != nullptr && RegistryRootName(key_).empty()) RegCloseKey(key_);
+  key_ = nullptr;
+}
+
+HKEY RegistryKey::Release() {
+  HKEY key = key_;
+  key_ = nullptr;
+  return key;
+}
+
+bool IsStringType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ;
+}
+
 // ---- Root and subkey ---------------------------------------------------------
 
 int ReadRegistryString(std::string& out, HKEY root, std::string_view subkey,
                        std::string_view valueName) {
-  HKEY key = OpenKey(root, Terminated(subkey), KEY_READ);
-  if (key == nullptr) return 1;
-  int result = QueryValue(out, key, valueName) == ERROR_SUCCESS ? 0 : 2;
-  RegCloseKey(key);
+  RegistryValue value;
+  const int result = ReadRegistryValue(value, root, subkey, valueName);
+  if (result == 0) out = std::move(value.bytes);
   return result;
+}
+
+int ReadRegistryValue(RegistryValue& out, HKEY root, std::string_view subkey,
+                      std::string_view valueName, DWORD capacity) {
+  const RegistryKey key = OpenKey(root, Terminated(subkey), KEY_READ);
+  if (!key) return kValueKeyFailed;
+  return QueryValue(out, key.Get(), valueName, capacity) == ERROR_SUCCESS ? kValueDone
+                                                                          : kValueFailed;
 }
 
 int WriteRegistryString(std::string_view text, HKEY root, std::string_view subkey,
                         std::string_view valueName) {
-  return WriteString(text, root, subkey, valueName, false);
+  return WriteString(text, root, subkey, valueName, StringWrite::Plain);
 }
 
 int RewriteRegistryString(std::string_view text, HKEY root, std::string_view subkey,
                           std::string_view valueName) {
-  return WriteString(text, root, subkey, valueName, true);
+  return WriteString(text, root, subkey, valueName, StringWrite::KeepExpand);
 }
 
 int DeleteRegistryValue(HKEY root, std::string_view subkey, std::string_view valueName) {
   // Opened, never created: deleting a value of a key that is not there must
   // not leave an empty key behind.
-  HKEY key = OpenKey(root, Terminated(subkey), KEY_ALL_ACCESS);
-  if (key == nullptr) return 1;
+  const RegistryKey key = OpenKey(root, Terminated(subkey), KEY_ALL_ACCESS);
+  if (!key) return kValueKeyFailed;
   const std::string name = Terminated(valueName);
-  LONG rc = RegDeleteValueA(key, name.c_str());
-  RegCloseKey(key);
-  return rc == ERROR_SUCCESS ? 0 : 2;
+  return RegDeleteValueA(key.Get(), name.c_str()) == ERROR_SUCCESS ? kValueDone : kValueFailed;
 }
 
 int CreateRegistryKey(HKEY root, std::string_view subkey) {
-  if (root == nullptr) return 1;
-  HKEY key = nullptr;
+  if (root == nullptr) return kKeyNoRoot;
+  HKEY created = nullptr;
   const std::string name = Terminated(subkey);
-  if (RegCreateKeyA(root, name.c_str(), &key) != ERROR_SUCCESS) return 2;
-  RegCloseKey(key);
-  return 0;
+  if (RegCreateKeyA(root, name.c_str(), &created) != ERROR_SUCCESS) return kKeyFailed;
+  // Only the key's existence was asked for.
+  RegistryKey(created).Close();
+  return kKeyDone;
 }
 
 int DeleteRegistryKey(HKEY root, std::string_view subkey) {
-  if (root == nullptr) return 1;
+  if (root == nullptr) return kKeyNoRoot;
   // The recursive delete applied to a root itself would wipe everything
   // below it; only a named subkey tree is ever deleted.
-  if (NamesNoSubkey(subkey)) return 2;
+  if (NamesNoSubkey(subkey)) return kKeyFailed;
   const std::string name = Terminated(subkey);
-  return SHDeleteKeyA(root, name.c_str()) == ERROR_SUCCESS ? 0 : 2;
+  return SHDeleteKeyA(root, name.c_str()) == ERROR_SUCCESS ? kKeyDone : kKeyFailed;
 }
 
 // ---- Registry paths ----------------------------------------------------------
 
-namespace {
-constexpr int kUnrecognisedRootForValue = 10;
-constexpr int kUnrecognisedRootForKey = 1;
-}  // namespace
-
 int ReadRegistryPathValue(std::string& out, std::string_view path, std::string_view valueName) {
   ParsedPath p = Parse(path);
-  if (p.root == nullptr) return kUnrecognisedRootForValue;
+  if (p.root == nullptr) return kValueRootUnrecognised;
   return ReadRegistryString(out, p.root, p.subkey, valueName);
+}
+
+int ReadRegistryPathTypedValue(RegistryValue& out, std::string_view path,
+                               std::string_view valueName) {
+  ParsedPath p = Parse(path);
+  if (p.root == nullptr) return kValueRootUnrecognised;
+  return ReadRegistryValue(out, p.root, p.subkey, valueName);
 }
 
 int WriteRegistryPathValue(std::string_view text, std::string_view path,
                            std::string_view valueName) {
   ParsedPath p = Parse(path);
-  if (p.root == nullptr) return kUnrecognisedRootForValue;
+  if (p.root == nullptr) return kValueRootUnrecognised;
   return WriteRegistryString(text, p.root, p.subkey, valueName);
 }
 
 int RewriteRegistryPathValue(std::string_view text, std::string_view path,
                              std::string_view valueName) {
   ParsedPath p = Parse(path);
-  if (p.root == nullptr) return kUnrecognisedRootForValue;
+  if (p.root == nullptr) return kValueRootUnrecognised;
   return RewriteRegistryString(text, p.root, p.subkey, valueName);
+}
+
+int WriteRegistryPathTypedString(std::string_view text, DWORD type, std::string_view path,
+                                 std::string_view valueName) {
+  ParsedPath p = Parse(path);
+  if (p.root == nullptr) return kValueRootUnrecognised;
+  if (!IsStringType(type)) return kValueFailed;
+  return WriteString(text, p.root, p.subkey, valueName,
+                     type == REG_EXPAND_SZ ? StringWrite::Expand : StringWrite::Plain);
 }
 
 int CreateRegistryPathKey(std::string_view path) {
   ParsedPath p = Parse(path);
-  if (p.root == nullptr) return kUnrecognisedRootForKey;
+  if (p.root == nullptr) return kKeyNoRoot;
   return CreateRegistryKey(p.root, p.subkey);
 }
 
 int DeleteRegistryPathKey(std::string_view path) {
   ParsedPath p = Parse(path);
-  if (p.root == nullptr) return kUnrecognisedRootForKey;
+  if (p.root == nullptr) return kKeyNoRoot;
   return DeleteRegistryKey(p.root, p.subkey);
 }
 
 int DeleteRegistryPathValue(std::string_view path, std::string_view valueName) {
   ParsedPath p = Parse(path);
-  if (p.root == nullptr) return kUnrecognisedRootForKey;
+  if (p.root == nullptr) return kValueKeyFailed;
   return DeleteRegistryValue(p.root, p.subkey, valueName);
 }
 
-HKEY OpenRegistryPathKey(std::string_view path, bool readOnly) {
+RegistryKey OpenRegistryPathKey(std::string_view path, bool readOnly) {
   ParsedPath p = Parse(path);
-  if (p.root == nullptr) return nullptr;
+  if (p.root == nullptr) return {};
   return readOnly ? OpenKey(p.root, p.subkey, KEY_READ) : CreateOrOpenForWriting(p.root, p.subkey);
 }
 
-HKEY OpenExistingRegistryPathKey(std::string_view path) {
+RegistryKey OpenExistingRegistryPathKey(std::string_view path) {
   ParsedPath p = Parse(path);
-  if (p.root == nullptr) return nullptr;
+  if (p.root == nullptr) return {};
   return OpenKey(p.root, p.subkey, KEY_ALL_ACCESS);
 }
 
 // ---- Open keys ---------------------------------------------------------------
 
 int ReadKeyValue(std::string& out, HKEY key, std::string_view valueName) {
-  return QueryValue(out, key, valueName) == ERROR_SUCCESS ? 0 : 1;
+  RegistryValue value;
+  if (QueryValue(value, key, valueName, kValueCapacity) != ERROR_SUCCESS) return kKeyCallFailed;
+  out = std::move(value.bytes);
+  return kKeyCallDone;
 }
 
 int WriteKeyString(std::string_view text, HKEY key, std::string_view valueName) {
-  return SetStringValue(key, valueName, REG_SZ, text) == ERROR_SUCCESS ? 0 : 1;
+  return KeyCallResult(SetStringValue(key, valueName, REG_SZ, text));
 }
 
 int WriteKeyExpandString(std::string_view text, HKEY key, std::string_view valueName) {
-  return SetStringValue(key, valueName, REG_EXPAND_SZ, text) == ERROR_SUCCESS ? 0 : 1;
+  return KeyCallResult(SetStringValue(key, valueName, REG_EXPAND_SZ, text));
 }
 
 int WriteKeyBinary(std::span<const BYTE> bytes, HKEY key, std::string_view valueName) {
-  return SetValue(key, valueName, REG_BINARY, bytes.data(), bytes.size()) == ERROR_SUCCESS ? 0 : 1;
+  return KeyCallResult(SetValue(key, valueName, REG_BINARY, bytes.data(), bytes.size()));
 }
 
 int WriteKeyDword(DWORD value, HKEY key, std::string_view valueName) {
   // Machine order, least significant byte first, whatever the host is.
   const BYTE bytes[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8),
                          static_cast<BYTE>(value >> 16), static_cast<BYTE>(value >> 24)};
-  return SetValue(key, valueName, REG_DWORD, bytes, sizeof bytes) == ERROR_SUCCESS ? 0 : 1;
+  return KeyCallResult(SetValue(key, valueName, REG_DWORD, bytes, sizeof bytes));
 }
 
 int WriteKeyMultiString(std::string_view list, HKEY key, std::string_view valueName) {
@@ -291,14 +358,14 @@ int WriteKeyMultiString(std::string_view list, HKEY key, std::string_view valueN
   // (one zero byte followed by more text) does not end it.
   for (size_t i = 0; i + 1 < list.size(); ++i) {
     if (list[i] == '\0' && list[i + 1] == '\0')
-      return SetValue(key, valueName, REG_MULTI_SZ, list.data(), i + 2) == ERROR_SUCCESS ? 0 : 1;
+      return KeyCallResult(SetValue(key, valueName, REG_MULTI_SZ, list.data(), i + 2));
   }
-  return 1;
+  return kKeyCallFailed;
 }
 
 int DeleteKeyValue(HKEY key, std::string_view valueName) {
   const std::string name = Terminated(valueName);
-  return RegDeleteValueA(key, name.c_str()) == ERROR_SUCCESS ? 0 : 1;
+  return KeyCallResult(RegDeleteValueA(key, name.c_str()));
 }
 
 // ---- The latest subkey -------------------------------------------------------
@@ -340,20 +407,15 @@ int CompareVersionNames(std::string_view a, std::string_view b) {
 
 int ReadLatestSubkeyValue(std::string& out, std::string& latestNameOut, std::string_view path,
                           std::string_view valueName, SubkeyOrder order) {
-  constexpr int kValueNotRead = 1;
-  constexpr int kSubkeyNotOpened = 2;
-  constexpr int kKeyNotOpened = 11;
-  constexpr int kNoSubkey = 12;
-
-  HKEY key = OpenRegistryPathKey(path, true);
-  if (key == nullptr) return kKeyNotOpened;
+  const RegistryKey key = OpenRegistryPathKey(path, true);
+  if (!key) return kLatestKeyNotOpened;
   latestNameOut.clear();
 
   char name[kSubkeyNameCapacity] = {};
   FILETIME written{};
   for (DWORD index = 0;; ++index) {
     DWORD length = kSubkeyNameCapacity;
-    LONG rc = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, &written);
+    LONG rc = RegEnumKeyExA(key.Get(), index, name, &length, nullptr, nullptr, nullptr, &written);
     if (rc == ERROR_NO_MORE_ITEMS) break;
     // A name too long for the buffer brings no name, and the next index is
     // tried. Any other error (the key was deleted meanwhile, a bad handle)
@@ -367,18 +429,11 @@ int ReadLatestSubkeyValue(std::string& out, std::string& latestNameOut, std::str
     if (IsLater(found, latestNameOut, order)) latestNameOut.assign(found);
   }
 
-  if (latestNameOut.empty()) {
-    RegCloseKey(key);
-    return kNoSubkey;
-  }
-  int result = kSubkeyNotOpened;
-  HKEY subkey = OpenKey(key, latestNameOut, KEY_READ);
-  if (subkey != nullptr) {
-    result = ReadKeyValue(out, subkey, valueName) == 0 ? 0 : kValueNotRead;
-    RegCloseKey(subkey);
-  }
-  RegCloseKey(key);
-  return result;
+  if (latestNameOut.empty()) return kLatestNoSubkey;
+  const RegistryKey subkey = OpenKey(key.Get(), latestNameOut, KEY_READ);
+  if (!subkey) return kLatestSubkeyNotOpened;
+  return ReadKeyValue(out, subkey.Get(), valueName) == kKeyCallDone ? kLatestRead
+                                                                    : kLatestValueNotRead;
 }
 
 }  // namespace qm

@@ -399,14 +399,6 @@ bool EqualsAsciiNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && Lowered(a) == Lowered(b);
 }
 
-size_t FindLastBackslash(std::string_view s) {
-  const CaseTable& t = Table();
-  size_t found = std::string_view::npos;
-  for (size_t i = 0; i < s.size(); i += CharLength(t, s, i))
-    if (s[i] == '\\') found = i;
-  return found;
-}
-
 size_t FindNoCase(std::string_view haystack, std::string_view needle) {
   return LowerText(haystack).Find(needle);
 }

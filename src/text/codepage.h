@@ -35,10 +35,6 @@ bool IsLeadByte(unsigned char byte);
 std::string ToLower(std::string_view s);
 void LowerInPlace(std::string& s);
 
-// Position of the last backslash that is a character of its own (never the
-// trail byte of a double-byte character, which may be 0x5C); npos when none.
-size_t FindLastBackslash(std::string_view s);
-
 // Case-insensitive comparison under the locale in force (<0, 0, >0).
 int CompareNoCase(std::string_view a, std::string_view b);
 bool EqualsNoCase(std::string_view a, std::string_view b);

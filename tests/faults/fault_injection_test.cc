@@ -126,10 +126,11 @@ TEST_F(FaultTest, AFailingRegistryCallLeavesEveryValueAsItWas) {
   }
 }
 
-// A REG_EXPAND_SZ variable keeps its type when it is set again. Today a
-// failure of the query that finds the stored type is taken as "no value",
-// and the value is rewritten as REG_SZ while the operation reports success.
-// Disabled until that is mended; it is the reproduction.
+// A REG_EXPAND_SZ variable keeps its type when it is set again, also when
+// the query that finds the stored type fails: taking that failure for "no
+// value" would rewrite the variable as REG_SZ and report success. The
+// variable is left as it was instead (or, were it written, stays
+// REG_EXPAND_SZ).
 TEST_F(FaultTest, AFailedTypeQueryNeverTurnsAnExpandStringIntoAPlainOne) {
   emulated::InjectRegistryFault("RegQueryValueExA", kInjected, 1);
   const int status = qm::SetEnvironmentValue("C:\\new;%WINDIR%", "Path", qm::EnvScope::User);

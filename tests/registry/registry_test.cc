@@ -172,14 +172,14 @@ TEST_F(RegistryTest, PathOperationsGiveTheirResultCodes) {
 TEST_F(RegistryTest, AValueReadHoldsExactlyTheBytesStored) {
   const std::string sub = "Software\\Bytes";
   SetRaw(sub, "unterminated", REG_SZ, "abc");
-  HKEY key = OpenRegistryPathKey("HKEY_CURRENT_USER\\" + sub, false);
-  ASSERT_NE(key, nullptr);
+  RegistryKey key = OpenRegistryPathKey("HKEY_CURRENT_USER\\" + sub, false);
+  ASSERT_NE(key.Get(), nullptr);
   const BYTE binary[] = {1, 2, 0, 0xFF};
-  ASSERT_EQ(WriteKeyBinary(binary, key, "binary"), 0);
-  ASSERT_EQ(WriteKeyDword(0x11223344, key, "dword"), 0);
-  ASSERT_EQ(WriteKeyString("", key, "empty"), 0);
-  ASSERT_EQ(WriteKeyExpandString("%SystemRoot%\\x", key, "expand"), 0);
-  RegCloseKey(key);
+  ASSERT_EQ(WriteKeyBinary(binary, key.Get(), "binary"), 0);
+  ASSERT_EQ(WriteKeyDword(0x11223344, key.Get(), "dword"), 0);
+  ASSERT_EQ(WriteKeyString("", key.Get(), "empty"), 0);
+  ASSERT_EQ(WriteKeyExpandString("%SystemRoot%\\x", key.Get(), "expand"), 0);
+  key.Close();
 
   struct Case {
     const char* name;
@@ -282,30 +282,30 @@ TEST_F(RegistryTest, AFailedStoreIsReported) {
 
 TEST_F(RegistryTest, OpeningForACallerReadsWritesOrCreatesAsAsked) {
   const std::string path = "HKEY_CURRENT_USER\\Software\\Open";
-  EXPECT_EQ(OpenRegistryPathKey(path, true), nullptr);
-  EXPECT_EQ(OpenExistingRegistryPathKey(path), nullptr);
+  EXPECT_EQ(OpenRegistryPathKey(path, true).Get(), nullptr);
+  EXPECT_EQ(OpenExistingRegistryPathKey(path).Get(), nullptr);
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\Open"));
-  EXPECT_EQ(OpenRegistryPathKey("HKCU\\Software", false), nullptr);
+  EXPECT_EQ(OpenRegistryPathKey("HKCU\\Software", false).Get(), nullptr);
 
-  HKEY writable = OpenRegistryPathKey(path, false);
-  ASSERT_NE(writable, nullptr);
-  EXPECT_EQ(WriteKeyString("w", writable, "v"), 0);
-  RegCloseKey(writable);
+  RegistryKey writable = OpenRegistryPathKey(path, false);
+  ASSERT_NE(writable.Get(), nullptr);
+  EXPECT_EQ(WriteKeyString("w", writable.Get(), "v"), 0);
+  writable.Close();
 
-  HKEY readable = OpenRegistryPathKey(path, true);
-  ASSERT_NE(readable, nullptr);
-  EXPECT_EQ(WriteKeyString("r", readable, "v"), 1) << "a KEY_READ handle must refuse writes";
-  EXPECT_EQ(DeleteKeyValue(readable, "v"), 1);
+  RegistryKey readable = OpenRegistryPathKey(path, true);
+  ASSERT_NE(readable.Get(), nullptr);
+  EXPECT_EQ(WriteKeyString("r", readable.Get(), "v"), 1) << "a KEY_READ handle must refuse writes";
+  EXPECT_EQ(DeleteKeyValue(readable.Get(), "v"), 1);
   std::string out;
-  EXPECT_EQ(ReadKeyValue(out, readable, "v"), 0);
+  EXPECT_EQ(ReadKeyValue(out, readable.Get(), "v"), 0);
   EXPECT_EQ(out, "w\0"s);
-  RegCloseKey(readable);
+  readable.Close();
 
-  HKEY existing = OpenExistingRegistryPathKey(path);
-  ASSERT_NE(existing, nullptr);
-  EXPECT_EQ(DeleteKeyValue(existing, "v"), 0);
-  EXPECT_EQ(DeleteKeyValue(existing, "v"), 1);
-  RegCloseKey(existing);
+  RegistryKey existing = OpenExistingRegistryPathKey(path);
+  ASSERT_NE(existing.Get(), nullptr);
+  EXPECT_EQ(DeleteKeyValue(existing.Get(), "v"), 0);
+  EXPECT_EQ(DeleteKeyValue(existing.Get(), "v"), 1);
+  existing.Close();
 }
 
 TEST_F(RegistryTest, AMultiStringIsStoredUpToItsFirstPairOfZeroBytes) {
@@ -324,20 +324,20 @@ TEST_F(RegistryTest, AMultiStringIsStoredUpToItsFirstPairOfZeroBytes) {
       {"a\0b\0"s, 1, ""},
       {"", 1, ""},
   };
-  HKEY key = OpenRegistryPathKey("HKEY_CURRENT_USER\\Software\\Multi", false);
-  ASSERT_NE(key, nullptr);
+  RegistryKey key = OpenRegistryPathKey("HKEY_CURRENT_USER\\Software\\Multi", false);
+  ASSERT_NE(key.Get(), nullptr);
   int i = 0;
   for (const Case& c : cases) {
     const std::string name = "v" + std::to_string(i++);
-    EXPECT_EQ(WriteKeyMultiString(c.list, key, name), c.result) << name;
+    EXPECT_EQ(WriteKeyMultiString(c.list, key.Get(), name), c.result) << name;
     std::string out;
-    EXPECT_EQ(ReadKeyValue(out, key, name), c.result) << name;
+    EXPECT_EQ(ReadKeyValue(out, key.Get(), name), c.result) << name;
     if (c.result == 0) {
       EXPECT_EQ(out, c.stored) << name;
       EXPECT_EQ(TypeOf(HKEY_CURRENT_USER, "Software\\Multi", name), REG_MULTI_SZ);
     }
   }
-  RegCloseKey(key);
+  key.Close();
 }
 
 class LatestSubkeyTest : public RegistryTest {
