@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
   // until here. If they cannot be kept, every success line printed before is
   // wrong: say so, and fail the run.
   if (port::FinishRun() != 0) {
-    text::Print("Error: Failed to do speicified operation(s)!\n");
+    text::Print(qm::kFailedLine);
     code = 1;
   }
   std::fflush(stdout);
