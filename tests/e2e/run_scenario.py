@@ -29,6 +29,8 @@ ACP = {936: "gbk", 1252: "cp1252"}
 ROOTS = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER", "HKCR": "HKEY_CLASSES_ROOT",
          "HKU": "HKEY_USERS", "HKCC": "HKEY_CURRENT_CONFIG"}
 TYPES = {"REG_SZ": 1, "REG_EXPAND_SZ": 2, "REG_BINARY": 3, "REG_DWORD": 4, "REG_MULTI_SZ": 7}
+RESULTS = {"ok": "Succeeded in doing speicified operation(s)!",
+           "fail": "Error: Failed to do speicified operation(s)!"}
 APPDEFAULTS = r"HKCU\Software\Wine\AppDefaults\quillmark.exe"
 STARTUP_FILES = ("autoexec.bat", "autoexec.bak", "config.sys", "config.sys.bak")
 
@@ -90,6 +92,8 @@ def parse(path):
             case.runs[-1]["args"].append(value)
         elif key in ("stdout", "stdout-esc", "stdout-file"):
             case.runs[-1]["out"].append((key, value))
+        elif key == "results":
+            case.runs[-1]["out"] += [("stdout", RESULTS[w]) for w in value.split()]
         elif key == "stdout-any":
             case.runs[-1]["any"] = True
         elif key == "exit":
@@ -98,6 +102,12 @@ def parse(path):
             case.checks[-1][2].append(value)
         elif key in ("reg-query", "reg-missing", "file-exists", "file-absent", "file-content"):
             case.checks.append([key, value, [], n])
+        elif key == "reg-value":  # ARGS = TYPE DATA: reg query ARGS shows that one value
+            query, _, shown = value.partition(" = ")
+            args = split_args(query)
+            name = args[args.index("/v") + 1] if "/v" in args else "(Default)"
+            kind, _, data = shown.partition(" ")
+            case.checks.append(["reg-query", query, [full_key(args[0]), f"    {name}    {kind}    {data}"], n])
         elif key == "broadcast":
             case.broadcast = (case.broadcast or []) + [value]
         elif key == "interpreter":
