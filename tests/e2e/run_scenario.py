@@ -29,6 +29,7 @@ ACP = {936: "gbk", 1252: "cp1252"}
 ROOTS = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER", "HKCR": "HKEY_CLASSES_ROOT",
          "HKU": "HKEY_USERS", "HKCC": "HKEY_CURRENT_CONFIG"}
 TYPES = {"REG_SZ": 1, "REG_EXPAND_SZ": 2, "REG_BINARY": 3, "REG_DWORD": 4, "REG_MULTI_SZ": 7}
+SETUP = ("dir", "file", "file-utf16", "file-from", "reg-add", "reg-delete")
 RESULTS = {"ok": "Succeeded in doing speicified operation(s)!",
            "fail": "Error: Failed to do speicified operation(s)!"}
 APPDEFAULTS = r"HKCU\Software\Wine\AppDefaults\quillmark.exe"
@@ -62,7 +63,7 @@ class Case:
 
 def parse(path):
     stem = os.path.splitext(os.path.basename(path))[0]
-    cases, case, backends = [], None, None
+    cases, case, backends, common = [], None, None, []
     for n, line in enumerate(open(path, encoding="utf-8").read().split("\n"), 1):
         if not line.strip() or line.startswith("#"):
             continue
@@ -70,7 +71,10 @@ def parse(path):
         key = key.rstrip(":")
         if key == "case":
             case = Case(f"{stem}.{value}", n, backends)
+            case.setup = list(common)
             cases.append(case)
+        elif key in SETUP and case is None:  # before the first case: every case's first steps
+            common.append((key, value))
         elif key == "backends" and case is None:
             backends = value.split()
         elif case is None:
@@ -84,7 +88,7 @@ def parse(path):
         elif key == "env":
             name, _, v = value.partition("=")
             case.env[name] = v
-        elif key in ("dir", "file", "file-utf16", "file-from", "reg-add", "reg-delete"):
+        elif key in SETUP:
             case.setup.append((key, value))
         elif key == "args":
             case.runs.append({"args": split_args(value), "out": [], "any": False, "exit": 0})
