@@ -15,8 +15,8 @@ namespace {
 constexpr DWORD kTurnWaitMs = 30000;
 
 struct Turn {
-  bool asked = false;       // TakeMachineTurn has run in this run
-  HANDLE mutex = nullptr;   // set while the run has the turn
+  bool asked = false;      // TakeMachineTurn has run in this run
+  HANDLE mutex = nullptr;  // set while the run has the turn
 };
 Turn theTurn;
 
