@@ -54,7 +54,7 @@ def start_probe(args, extra=None):
     p = start([PROBE] + args, tempfile.NamedTemporaryFile(), extra)
     while b"ready" not in open(p.stdout.name, "rb").read():
         if p.poll() is not None:
-            raise RuntimeError(f"probe {args} ended: {open(p.stdout.name, 'rb').read()!r}")
+            raise RuntimeError(f"probe {args} ended with {p.returncode}: {open(p.stdout.name, 'rb').read()!r}")
         time.sleep(0.02)
     return p
 
@@ -226,12 +226,35 @@ BROADCASTS = [
 def start_xvfb():
     """Starts Xvfb on a display number it finds free; returns it and ":N"."""
     read, write = os.pipe()
-    quiet = subprocess.DEVNULL
+    log = tempfile.TemporaryFile()
     x = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp"], pass_fds=(write,),
-                         stdin=quiet, stdout=quiet, stderr=quiet)
+                         stdin=subprocess.DEVNULL, stdout=log, stderr=log)
     os.close(write)
-    with os.fdopen(read, "rb") as f:  # the number, once Xvfb is ready
-        return x, ":" + f.readline().strip().decode()
+    with os.fdopen(read, "rb") as f:  # the number, once Xvfb is ready; nothing if it failed
+        number = f.readline().strip().decode()
+    if not number:
+        log.seek(0)
+        raise RuntimeError(f"Xvfb ended with {x.wait()}: {log.read().decode(errors='replace')}")
+    return x, ":" + number
+
+
+def wait_for_displayless_desktop():
+    """Wine's desktop is an explorer.exe process of the prefix, started for the
+    first window and ended a few seconds after its last user. One started
+    without a display (by wineboot, or for a run that broadcast without one)
+    cannot show the listener's window: wait for it to end, so that the
+    listener starts a desktop on the test's display."""
+    def desktop_of_prefix(pid):
+        try:
+            cmd, env = (open(f"/proc/{pid}/{f}", "rb").read() for f in ("cmdline", "environ"))
+        except OSError:
+            return False
+        return b"explorer.exe" in cmd and f"WINEPREFIX={PREFIX}".encode() in env.split(b"\0")
+    deadline = time.monotonic() + 60
+    while any(desktop_of_prefix(pid) for pid in os.listdir("/proc") if pid.isdigit()):
+        if time.monotonic() > deadline:
+            raise RuntimeError("the prefix's desktop has not ended in 60 s")
+        time.sleep(0.1)
 
 
 def test_broadcast():
@@ -243,6 +266,7 @@ def test_broadcast():
     log = os.path.join(PREFIX, "drive_c", "qm-broadcasts.log")
     open(log, "w").close()
     try:
+        wait_for_displayless_desktop()
         listener = start_probe(["listen", r"C:\qm-broadcasts.log"], {"DISPLAY": display})
         seen = 0
         for args, want in BROADCASTS:
@@ -266,6 +290,7 @@ def test_broadcast():
 def main(argv):
     global PREFIX, EXE, PROBE, BITS
     part, PREFIX, build = argv[1:4]
+    PREFIX = os.path.abspath(PREFIX)
     EXE, PROBE = (os.path.join(build, name) for name in ("quillmark.exe", "probe.exe"))
     missing = [what for what, there in (
         ("Wine", winerun.available()), (PREFIX, os.path.isdir(PREFIX)), (EXE, os.path.isfile(EXE)),
