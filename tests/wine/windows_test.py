@@ -54,7 +54,8 @@ def start_probe(args, extra=None):
     p = start([PROBE] + args, tempfile.NamedTemporaryFile(), extra)
     while b"ready" not in open(p.stdout.name, "rb").read():
         if p.poll() is not None:
-            raise RuntimeError(f"probe {args} ended with {p.returncode}: {open(p.stdout.name, 'rb').read()!r}")
+            output = open(p.stdout.name, "rb").read()
+            raise RuntimeError(f"probe {args} ended with {p.returncode}: {output!r}")
         time.sleep(0.02)
     return p
 
