@@ -11,9 +11,10 @@ namespace port {
 // program they start may itself run Quillmark. Taking it again does nothing.
 void TakeMachineTurn();
 
-// Makes the run's changes durable. On Windows the registry already holds
-// them and this returns 0; on the emulated machine it commits the run's
-// registry transaction and returns 0 or the Win32 error that stopped it.
+// Makes the run's changes durable and gives the machine's turn back. On
+// Windows the registry already holds them and this returns 0; on the
+// emulated machine it commits the run's registry transaction and returns 0
+// or the Win32 error that stopped it.
 long FinishRun();
 
 }  // namespace port

@@ -214,9 +214,19 @@ void InjectRegistryFault(const std::string& call, long error, int count) {
 
 namespace port {
 
-// The run's registry transaction, begun at its first registry call, already
-// keeps other runs out of the store until it ends.
-void TakeMachineTurn() {}
+// The run's turn is its registry transaction (BEGIN IMMEDIATE), which keeps
+// every other run out of the store until FinishRun. It is begun here, before
+// the first option that works on the machine, rather than at the first
+// registry call, so that it also covers the startup files that the Windows 9x
+// branch edits without touching the registry. Another run's turn is waited
+// for as long as the store's busy timeout (60 s), the counterpart of the
+// bounded wait on Windows. A store that cannot be opened or begun is left to
+// the registry call that needs it, which reports it as that operation's
+// failure.
+void TakeMachineTurn() {
+  emulated::RegistryStore* store = nullptr;
+  (void)emulated::AcquireRegistry(&store);
+}
 
 long FinishRun() {
   return emulated::FinishRun();

@@ -2,7 +2,8 @@
 //
 // The machine is opened on first use from QUILLMARK_PREFIX (default
 // $HOME/.quillmark), created and seeded if new. A run's registry changes form
-// one transaction, begun (BEGIN IMMEDIATE) at the run's first registry call and
+// one transaction, begun (BEGIN IMMEDIATE) when the run takes its turn on the
+// machine (port::TakeMachineTurn) or at its first registry call, and
 // committed by FinishRun(); a run that is killed leaves the store as it was.
 #pragma once
 
