@@ -43,7 +43,8 @@ def text(b):
 
 def start(args, out, extra=None):
     """Starts a Windows program with its output going to the file `out`."""
-    p = subprocess.Popen([winerun.loader_for(args[0])] + args, env=winerun.wine_env(PREFIX, extra),
+    loader = winerun.WINE32 if winerun.pe_machine(args[0]) == 0x14C else winerun.WINE64
+    p = subprocess.Popen([loader] + args, env=winerun.wine_env(PREFIX, extra=extra),
                          stdin=subprocess.PIPE, stdout=out, stderr=subprocess.STDOUT)
     p.stdout = out  # kept open while the program runs
     return p
@@ -61,7 +62,7 @@ def start_probe(args, extra=None):
 
 
 def qm(args, extra=None, repeatable=True):
-    return winerun.run_exe(PREFIX, EXE, args, env_extra=extra, repeatable=repeatable)
+    return winerun.run_exe(PREFIX, EXE, args, env=extra, repeatable=repeatable)
 
 
 def outcome(code, out, err=b""):
@@ -114,40 +115,17 @@ def together(arglists):
 
 
 def test_resources(version):
+    """The manifest and the version resource, as they stand in the exe's bytes."""
     pe = open(EXE, "rb").read()
-    at = struct.unpack_from("<I", pe, 0x3C)[0] + 4  # the COFF header
-    count, optional = struct.unpack_from("<H12xH", pe, at + 2)
-    table = at + 20 + optional
-    rva, raw = next(struct.unpack_from("<I4xI", pe, s + 12)
-                    for s in range(table, table + 40 * count, 40) if pe[s:s + 6] == b".rsrc\0")
-
-    def entry(directory, wanted=None):  # its entry named `wanted`, or its first
-        named, ids = struct.unpack_from("<HH", pe, raw + directory + 12)
-        entries = (struct.unpack_from("<II", pe, raw + directory + 16 + 8 * i)
-                   for i in range(named + ids))
-        return next((at for name, at in entries if wanted in (None, name)), None)
-
-    def resource(kind):  # the first resource of a type
-        at = entry(0, kind)
-        while at is not None and at & 0x80000000:
-            at = entry(at & 0x7FFFFFFF)
-        data, size = struct.unpack_from("<II", pe, raw + at) if at is not None else (rva, 0)
-        return pe[raw + data - rva:raw + data - rva + size]
-
-    manifest = resource(24).decode(errors="replace")
-    check('<requestedExecutionLevel level="asInvoker" uiAccess="false"/>' in manifest,
-          f"manifest asks for asInvoker: {manifest!r}")
-    info = resource(16)
+    check(b'<requestedExecutionLevel level="asInvoker" uiAccess="false"/>' in pe, "manifest: asInvoker")
     for name, want in (("ProductName", "Quillmark"), ("OriginalFilename", "quillmark.exe"),
                        ("FileVersion", version), ("ProductVersion", version)):
         # A String of the table: its key, a terminator, padding to 4 bytes, its value.
-        pair = re.escape(name.encode("utf-16-le")) + b"\0\0(?:\0\0)?" + re.escape(
-            want.encode("utf-16-le")) + b"\0\0"
-        check(re.search(pair, info), f"version resource: {name} {want}")
+        check(re.search(re.escape(name.encode("utf-16-le")) + b"\0\0(?:\0\0)?" +
+                        re.escape(want.encode("utf-16-le")) + b"\0\0", pe), f"version: {name} {want}")
     major, minor, patch = (int(n) for n in version.split("."))
-    fixed = info.find(struct.pack("<I", 0xFEEF04BD))  # VS_FIXEDFILEINFO
-    check(fixed > 0 and struct.unpack_from("<II", info, fixed + 8) == (major << 16 | minor,
-                                                                         patch << 16),
+    fixed = pe.find(struct.pack("<I", 0xFEEF04BD))  # VS_FIXEDFILEINFO
+    check(fixed > 0 and struct.unpack_from("<II", pe, fixed + 8) == (major << 16 | minor, patch << 16),
           f"fixed file version {version}")
 
 
