@@ -1,11 +1,9 @@
-// A Windows program for the Wine tests: it shows what a run of quillmark.exe
-// did to the rest of the machine.
-//
-//   probe listen LOGFILE   owns a hidden top-level window and appends a line
+// A Windows program for the Wine tests: what a run of quillmark.exe did to
+// the rest of the machine.
+//   probe listen LOGFILE   a hidden top-level window that appends a line
 //                          "WM_SETTINGCHANGE <lParam text>" to LOGFILE for
-//                          every WM_SETTINGCHANGE it receives; prints "ready"
-//                          once the window exists; ends when its standard
-//                          input ends (or after ten minutes)
+//                          each WM_SETTINGCHANGE; prints "ready" once it
+//                          exists; runs until it is killed
 //   probe hold SECONDS     takes the machine's turn as quillmark.exe does,
 //                          prints "ready", keeps it SECONDS and ends without
 //                          giving it back, so that the turn is left abandoned
@@ -17,56 +15,27 @@
 
 namespace {
 
-constexpr DWORD kListenAtMostMs = 600000;
 FILE* logFile = nullptr;
-DWORD listenerThread = 0;
 
 LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_SETTINGCHANGE) {
-    const char* text = lParam ? reinterpret_cast<const char*>(lParam) : "(null)";
-    std::fprintf(logFile, "WM_SETTINGCHANGE %s\n", text);
-    std::fflush(logFile);
-    return 0;
-  }
-  return DefWindowProcA(window, message, wParam, lParam);
-}
-
-// Waits for the end of standard input, then ends the message loop.
-DWORD WINAPI WatchInput(void*) {
-  char buffer[64];
-  DWORD got = 0;
-  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  while (ReadFile(input, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-  }
-  PostThreadMessageA(listenerThread, WM_QUIT, 0, 0);
+  if (message != WM_SETTINGCHANGE) return DefWindowProcA(window, message, wParam, lParam);
+  std::fprintf(logFile, "WM_SETTINGCHANGE %s\n", lParam ? reinterpret_cast<const char*>(lParam) : "(null)");
+  std::fflush(logFile);
   return 0;
 }
 
 int Listen(const char* path) {
-  logFile = std::fopen(path, "ab");
-  if (!logFile) return 2;
   WNDCLASSA windowClass = {};
   windowClass.lpfnWndProc = ListenerProc;
-  windowClass.hInstance = GetModuleHandleA(nullptr);
   windowClass.lpszClassName = "QuillmarkProbe";
-  if (!RegisterClassA(&windowClass)) return 3;
   // Top-level (a broadcast reaches only those) and never shown.
-  HWND window = CreateWindowExA(0, windowClass.lpszClassName, "probe", WS_OVERLAPPEDWINDOW, 0, 0,
-                                100, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
-  if (!window) return 4;
-  listenerThread = GetCurrentThreadId();
-  MSG message;
-  PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);  // the thread's queue exists from here
-  HANDLE watcher = CreateThread(nullptr, 0, WatchInput, nullptr, 0, nullptr);
-  if (!watcher) return 5;
-  SetTimer(window, 1, kListenAtMostMs, nullptr);
+  if (!(logFile = std::fopen(path, "ab")) || !RegisterClassA(&windowClass) ||
+      !CreateWindowExA(0, "QuillmarkProbe", "probe", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
+                       nullptr, nullptr, nullptr))
+    return 2;
   std::printf("ready\n");
   std::fflush(stdout);
-  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-    if (message.message == WM_TIMER) break;
-    DispatchMessageA(&message);
-  }
-  std::fclose(logFile);
+  for (MSG message; GetMessageA(&message, nullptr, 0, 0) > 0;) DispatchMessageA(&message);
   return 0;
 }
 
