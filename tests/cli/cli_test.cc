@@ -66,7 +66,8 @@ TEST(Driver, OptionGrammar) {
       // Switches apply to what follows; words are taken as they come, optional ones if they can be.
       {"+path X -user -end -stop -sys +path Y", 0,
        "AddEnv(X,Path,0,0) AddEnv(Y,Path,0,0) Bcast() <ok><ok>", 0},
-      {"=usr1 xend -path X", 0, "RmEnv(X,Path,1) Bcast() <ok>", 0},
+      {"=usr1 xend -path X -env-size 12abc -env-size 99999999999999 -env-size -99999999999", 0,
+       "RmEnv(X,Path,1) EnvSize(12) EnvSize(2147483647) EnvSize(-2147483648) Bcast() <ok><ok><ok><ok>", 0},
       {"-env N -user -path -path +env N -h =env N V -env N", 0, "RmEnv(-user,N,0) "
        "RmEnv(-path,Path,0) AddEnv(-h,N,0,0) SetEnv(V,N,0) DelEnv(N,0) Bcast() <ok><ok><ok><ok><ok>", 0},
       {"-regv K -h -regv K", 0, "DelVal(K,-h) DelVal(K,) Bcast() <ok><ok>", 0},

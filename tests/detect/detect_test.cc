@@ -1,7 +1,6 @@
 // Detection where the scenarios do not reach: limits, Direct CD, what counts, double bytes.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -22,10 +21,10 @@ std::string Expand(std::string s) {  // "<N>": a directory of N characters
 }
 
 TEST(Detect, Edges) {
-  // Each row lays out a fresh machine: f:FILE, r:FILE (read-only), $NAME=VALUE (a variable),
-  // values i= I= l= L= (MiKTeX's Install Root, Local Root: the user's, the machine's), J<ver>=
-  // (JavaHome), GPL AFPL<ver>= (GS_DLL; no "=": the key alone). M DetectMiKTeX gives "kind|root|
-  // local root", G FindLatestGhostscript, J RegisterJavaw, A AddGhostscriptToPath "result|text".
+  // Each row lays out a fresh machine: f:FILE, r:FILE (read-only), $NAME=VALUE (a variable), and
+  // i= I= l= L= (MiKTeX's Install Root, Local Root: user's, machine's), J<v>= (JavaHome), GPL AFPL<v>=
+  // (GS_DLL; no "=": the key alone). Then "result|text": M DetectMiKTeX (root|local root), G the
+  // Ghostscript directory, J RegisterJavaw (javacommand), A AddGhostscriptToPath (Path's first entry).
   const std::string cd = "f:C:\\CD\\miktex\\bin\\tex.exe r:C:\\CD\\miktex\\config\\md.ini I=C:\\CD ";
   const struct { char what; std::string items; const char* expected; } kRows[] = {
       // Direct CD: MD_LOCALROOT, else a folder on SystemDrive (NT) or in windir (9x).
@@ -84,7 +83,7 @@ TEST(Detect, Edges) {
     if (row.what == 'A') result = AddGhostscriptToPath(EnvScope::System, PathPlacement::Start);
     if (row.what == 'J' || row.what == 'A')
       GetEnvironmentValue(text, row.what == 'J' ? "javacommand" : "Path", EnvScope::System);
-    text.resize(row.what == 'A' ? std::min(text.find(';'), text.size()) : text.size());
+    text = text.substr(0, row.what == 'A' ? text.find(';') : std::string::npos);
     EXPECT_EQ(std::to_string(result) + "|" + text, Expand(row.expected)) << row.what << row.items;
   }
 }

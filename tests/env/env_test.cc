@@ -24,7 +24,7 @@ TEST(PathList, Edges) {
                     deep = "C:\\" + p251 + "\\" + p251;  // too deep to be fetched
   for (const std::string& d : {"C:\\a\\b"s, "C:\\ab"s, "C:\\x"s, "C:\\work\\src"s, deep}) prefix.MakeDir(d);
   // "<" adds at the start, ">" at the end, "-" removes, "=" resolves (1: done); then "9": in
-  // code page 936, "r": from C:\, "d": from deep (else from C:\work\src).
+  // code page 936, "r": from C:\ (which has no parent), "d": from deep (else from C:\work\src).
   const struct { const char* op; std::string list, paths; int result; std::string after; } kRows[] = {
       {"<", "C:\\abc", "C:\\ab", 0, "C:\\ab;C:\\abc"}, {">", "L;", "C:\\x", 0, "L;C:\\x"},
       {"<", ";L", "C:\\x", 0, "C:\\x;;L"}, {"<", "L", "C:\\none;C:\\;C:\\a*;" + d263, 0, "L"},
@@ -37,8 +37,8 @@ TEST(PathList, Edges) {
       {"-", "C:\\a\\;D:\\x", "c:\\A", 0, "D:\\x"}, {"-", "a;b;a", "a", 0, "b;a"}, {"-", "a;b", "b", 0, "a"},
       {"-", "D:\\t\\b;C:\\ab", "t\\b;C:\\ab", 1, "D:\\t\\b"},
       {"-9", "C:\\\x81\x41;E", "C:\\\x81\x61;c:\\\x81\x41", 1, "E"},  // a trail byte is no letter
-      {"=", "", ".\\x\\..\\bin;", 1, "C:\\work\\src\\bin"}, {"=d", "", ".", 0, "."},
-      {"=", "", "C:\\a..b\\.\\c\\..\\d", 1, "C:\\a..b\\d"}, {"=r", "", "..\\bin", 1, "C:\\bin"},  // C:\ has no parent
+      {"=", "", ".\\x\\..\\bin;", 1, "C:\\work\\src\\bin"}, {"=r", "", "..\\bin", 1, "C:\\bin"},
+      {"=", "", "C:\\a..b\\.\\c\\..\\d", 1, "C:\\a..b\\d"}, {"=d", "", ".", 0, "."},
       {"=", "", ".\\" + p251, 1, "C:\\work\\src\\" + p251},  // 263 characters, then refused, not cut
       {"=", "", ".\\" + p251 + "p", 0, ".\\" + p251 + "p"}, {"=", "", d263 + "d", 0, d263 + "d"},
   };
@@ -81,8 +81,8 @@ TEST(StartupFiles, Edges) {
       {"", "+N " + v + "vvv", "", 0, "\r\nset N=" + v + "vvv\r\n"},  // 263 characters with "\n"s
       {"", "+N " + v + "vvvv", x, 3, "="}, {"", "-B " + v, "\r\n", 0, ""}, {"", "-B " + v + "v", x, 3, "="},
       {"tmp", "-N C:\\T", x, 3, "="}, {"tmp", "+N C:\\G", x, 3, "="}, {"read-only", "-N C:\\T", x, 3, "="},
-      {"read-only", "+N C:\\G", x, 3, "="}, {"no windir", "-N C:\\T", x, 3, "="}, {"no windir", "+N C:\\G", x, 3, "="},
-      {"no windir", "=4096", x, 1, "="},
+      {"read-only", "+N C:\\G", x, 3, "="}, {"no windir", "-N C:\\T", x, 3, "="},
+      {"no windir", "+N C:\\G", x, 3, "="}, {"no windir", "=4096", x, 1, "="},
       {"", "=4096", "SHELL=C:\\C /E:1024 /P\r\nshell=x /e:1\r\n", 0, shell + "shell=x /e:1\r\n"},
       {"", "=4096", "shell=c:\\command.com /p /e:1024\r\nX", 0, "shell=c:\\command.com /p  /E:4096\r\nX"},
       {"", "=4096", "SHELL=C:\\C /P\r\n", 0, "SHELL=C:\\C /P /E:4096\r\n"}, {"", "=4096", "", 0, shell},
@@ -108,9 +108,9 @@ TEST(StartupFiles, Edges) {
     const std::string name = row.call.substr(1, blank - 1), value = row.call.substr(blank + 1);
     const int result = row.call[0] == '=' ? SetEnvironmentSize(std::stoi(row.call.substr(1)))
                        : row.call[0] == '-' ? RemoveAutoexecSetLines(value, name)
-                                            : AppendAutoexecSetLine(value, name, row.call[0] == '>' ? PathPlacement::End : PathPlacement::Start);
-    EXPECT_EQ(std::pair(result, machine.ReadFile(file)), std::pair(row.result, row.after == "=" ? row.before : row.after))
-        << setup << " " << row.call;
+                                            : AppendAutoexecSetLine(value, name, PathPlacement(row.call[0] == '>'));
+    EXPECT_EQ(std::pair(result, machine.ReadFile(file)),
+              std::pair(row.result, row.after == "=" ? row.before : row.after)) << setup << row.call;
   }
   // Real CONFIG.SYS files: a SHELL line before all their bytes, the old file the backup.
   qmtest::TempPrefix prefix;
