@@ -1,6 +1,5 @@
-// The emulated machine where the conformance table, the README's examples and
-// the scenarios do not reach: its store under runs at once and killed runs,
-// and its file calls.
+// The emulated machine where the conformance table, README and scenarios do
+// not reach: its store under concurrent and killed runs, files and versions.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -23,9 +22,8 @@ std::string Get(const std::string& name) {
   return value ? value->data.c_str() : "";
 }
 
-// Other runs: this binary again, QM_STORE_CHILD naming it. A run adds one to
-// a counter and sets its name to "1" and the value of "parent"; "die" ends
-// one run, then writes in a second until it is killed.
+// Other runs: this binary again, QM_STORE_CHILD naming it. A run adds one to a counter and
+// sets its name to "1" and "parent"'s value; "die" ends one run, then writes until killed.
 const bool kIsChild = [] {
   const char* what = std::getenv("QM_STORE_CHILD");
   if (!what) return false;
@@ -62,25 +60,23 @@ TEST_F(Machine, StoreRuns) {
 }
 
 // A step a row: A finds and S sets attributes, C makes a directory, D deletes,
-// M moves (never over a file), R over a file (never a read-only one). Names
-// match without regard to case, the exact spelling first; in code page 936
-// 0x5C after a lead byte is no separator; Z: is the host's root; read-only is
-// the mode without write bits, even for root.
+// M moves (never over a file), R over a file (not a read-only one). Names match
+// without regard to case, the exact spelling first; in code page 936 0x5C after
+// a lead byte is no separator; Z: is the host's /; read-only is the mode.
 TEST_F(Machine, FileCalls) {
-  for (const char* file : {"C:\\Dir\\Name", "C:\\Dir\\name", "C:\\a", "C:\\ro"})
-    prefix.WriteFile(file, file + 3);
-  ASSERT_EQ(::chmod(prefix.HostPath("C:\\ro").c_str(), 0444), 0);
+  for (const char* f : {"C:\\D\\Name", "C:\\D\\name", "C:\\a", "C:\\r"}) prefix.WriteFile(f, f + 3);
+  ASSERT_EQ(::chmod(prefix.HostPath("C:\\r").c_str(), 0444), 0);
   const DWORD kNone = INVALID_FILE_ATTRIBUTES;
   const struct { char call; std::string path; const char* to; DWORD attributes, error; } steps[] = {
-      {'A', "c:/DIR/../dir/NAME", "", 0x20, 0}, {'A', "C:\\RO", "", 0x21, 0},
+      {'A', "c:/d/../d/NAME", "", 0x20, 0}, {'A', "C:\\R", "", 0x21, 0},
       {'A', "Z:" + prefix.dir(), "", 0x10, 0}, {'A', "C:\\no\\x", "", kNone, 3},
       {'C', "C:\\\x81\x5C", "", 0, 0}, {'M', "C:\\a", "C:\\\x81\x5C\\f", 0, 0},
       {'A', "C:\\\x81\x5C\\F", "", 0x20, 0}, {'A', "C:\\\x81", "", kNone, 2},
-      {'D', "C:\\ro", "", 0, 5}, {'M', "C:\\ro", "C:\\DIR\\NAME", 0, 183},
-      {'R', "C:\\Dir\\Name", "C:\\ro", 0, 5}, {'R', "C:\\ro", "C:\\DIR\\name", 0, 0},
-      {'S', "C:\\dir\\Name", "", 0x01, 0}, {'A', "C:\\dir\\Name", "", 0x01, 0},
-      {'D', "C:\\Dir\\Name", "", 0, 5}, {'S', "C:\\Dir\\Name", "", 0x80, 0},
-      {'D', "C:\\Dir\\Name", "", 0, 0}};
+      {'D', "C:\\r", "", 0, 5}, {'M', "C:\\r", "C:\\d\\NAME", 0, 183},
+      {'R', "C:\\D\\Name", "C:\\r", 0, 5}, {'R', "C:\\r", "C:\\d\\name", 0, 0},
+      {'S', "C:\\d\\Name", "", 0x01, 0}, {'A', "C:\\d\\Name", "", 0x01, 0},
+      {'D', "C:\\D\\Name", "", 0, 5}, {'S', "C:\\D\\Name", "", 0x80, 0},
+      {'D', "C:\\D\\Name", "", 0, 0}};
   for (const auto& s : steps) {
     const char* path = s.path.c_str();
     DWORD found = s.attributes;
@@ -93,14 +89,26 @@ TEST_F(Machine, FileCalls) {
     EXPECT_EQ(std::pair(found, ok ? 0 : GetLastError()), std::pair(s.attributes, s.error))
         << s.call << " " << s.path;
   }
-  EXPECT_EQ(prefix.ReadFile("C:\\Dir\\name"), "ro");
+  EXPECT_EQ(prefix.ReadFile("C:\\D\\name"), "r");
   // Hidden and archive live in the extended attribute user.DOSATTRIB.
-  const std::string host = prefix.HostPath("C:\\Dir\\name");
+  const std::string host = prefix.HostPath("C:\\D\\name");
   char stored[8] = {};
-  EXPECT_TRUE(SetFileAttributesA("C:\\Dir\\name", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_TRUE(SetFileAttributesA("C:\\D\\name", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
   if (::setxattr(host.c_str(), "user.probe", "", 0, 0) != 0) GTEST_SKIP() << "no user xattrs";
   EXPECT_EQ(::getxattr(host.c_str(), "user.DOSATTRIB", stored, 7), 4);
-  EXPECT_EQ(stored + std::to_string(GetFileAttributesA("C:\\dir\\name")), "0x2234");
+  EXPECT_EQ(stored + std::to_string(GetFileAttributesA("C:\\d\\name")), "0x2234");
+}
+
+// Each Windows's version word; HKEY_DYN_DATA is a root on Windows 9x alone.
+TEST_F(Machine, WindowsVersions) {
+  HKEY key = nullptr;
+  for (auto [name, word, dynData] : {std::tuple{"win95", 0xC3B60004, 0}, {"WIN98", 0xC0000A04, 0},
+                                     {"win7", 0x1DB10106, 6}, {"", 0x4A65000A, 6}}) {
+    ::setenv("QUILLMARK_WINVER", name, 1);
+    emulated::ResetMachine();
+    EXPECT_EQ(std::pair(GetVersion(), RegCreateKeyA(HKEY_DYN_DATA, "x", &key)),
+              std::pair(word, dynData));
+  }
 }
 
 }  // namespace
