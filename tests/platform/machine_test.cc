@@ -1,5 +1,4 @@
-// The emulated machine where the conformance table, README and scenarios do
-// not reach: its store under concurrent and killed runs, files and versions.
+// The emulated machine where the conformance table, the README and the scenarios do not reach.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
