@@ -78,15 +78,14 @@ TEST_F(Machine, FileCalls) {
       {'D', "C:\\D\\Name", "", 0, 0}};
   for (const auto& s : steps) {
     const char* path = s.path.c_str();
-    DWORD found = s.attributes;
-    const BOOL ok = s.call == 'A'   ? (found = GetFileAttributesA(path)) != kNone
+    DWORD got = s.attributes;
+    const BOOL ok = s.call == 'A'   ? (got = GetFileAttributesA(path)) != kNone
                     : s.call == 'C' ? CreateDirectoryA(path, nullptr)
                     : s.call == 'D' ? DeleteFileA(path)
                     : s.call == 'M' ? MoveFileA(path, s.to)
                     : s.call == 'R' ? MoveFileExA(path, s.to, MOVEFILE_REPLACE_EXISTING)
                                     : SetFileAttributesA(path, s.attributes);
-    EXPECT_EQ(std::pair(found, ok ? 0 : GetLastError()), std::pair(s.attributes, s.error))
-        << s.call << " " << s.path;
+    EXPECT_EQ(std::pair(got, ok ? 0 : GetLastError()), std::pair(s.attributes, s.error)) << s.path;
   }
   EXPECT_EQ(prefix.ReadFile("C:\\D\\name"), "r");
   // Hidden and archive live in the extended attribute user.DOSATTRIB.
