@@ -70,6 +70,7 @@ TEST_F(Text, PathHelpers) {
     EXPECT_EQ(std::tuple(text::BaseName(c.path), parent, text::EndsWithBackslash(c.path), joined),
               std::tuple(c.base, c.parent, c.trailing, c.path + (c.trailing ? "x" : "\\x")));
   }
+  EXPECT_EQ(text::LastCharacter(""), "");
 }
 
 FILE* StreamOf(const string& bytes) {  // read-only, in memory
