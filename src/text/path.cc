@@ -40,6 +40,9 @@ void ParentDirectory(std::string& path) {
   }
   const size_t cut = FindLastBackslash(path);
   if (cut == std::string::npos) {
+    // A drive ("C:", what the parent of "C:\work" leaves) has no parent:
+    // "C:\work\..\..\x" is C:\x, never the relative .\x.
+    if (path.size() == 2 && path[1] == ':') return;
     path.clear();
     path.push_back('.');
   } else {

@@ -39,6 +39,8 @@ TEST(PathList, Edges) {
       {"-9", "C:\\\x81\x41;E", "C:\\\x81\x61;c:\\\x81\x41", 1, "E"},  // a trail byte is no letter
       {"=", "", ".\\x\\..\\bin;", 1, "C:\\work\\src\\bin"}, {"=r", "", "..\\bin", 1, "C:\\bin"},
       {"=", "", "C:\\a..b\\.\\c\\..\\d", 1, "C:\\a..b\\d"}, {"=d", "", ".", 0, "."},
+      // Above the drive's root is the root: never a relative entry in a Path.
+      {"=", "", "..\\..\\..\\x", 1, "C:\\x"}, {"=", "", "C:\\work\\..\\..\\x", 1, "C:\\x"},
       {"=", "", ".\\" + p251, 1, "C:\\work\\src\\" + p251},  // 263 characters, then refused, not cut
       {"=", "", ".\\" + p251 + "p", 0, ".\\" + p251 + "p"}, {"=", "", d263 + "d", 0, d263 + "d"},
   };
