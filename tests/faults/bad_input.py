@@ -143,6 +143,22 @@ def damage(how):
     return then(setup)
 
 
+def foreign_store(m):
+    os.makedirs(os.path.join(m.prefix, "drive_c"))
+    con = sqlite3.connect(os.path.join(m.prefix, "registry.db"))
+    con.execute("CREATE TABLE t(x)")
+    con.commit()
+    con.close()
+    m.foreign = open(os.path.join(m.prefix, "registry.db"), "rb").read()
+
+
+def foreign_kept(m, p, rss):
+    """Refused with its reason before a byte was written: no WAL, no header change."""
+    db = os.path.join(m.prefix, "registry.db")
+    return told("registry.db cannot be used: another program's database")(m, p, rss) + (
+        [] if open(db, "rb").read() == m.foreign and not os.path.exists(db + "-wal") else ["the file was changed"])
+
+
 def prefix_under_file(m):
     os.makedirs(m.root, exist_ok=True)
     open(os.path.join(m.root, "afile"), "wb").write(b"a file\n")
@@ -255,6 +271,7 @@ CASES = [
     case("store-read-only", ["-user", "=env", "NEWVAR", "x"], then(read_only_prefix)),
     case("store-random-bytes", ["+regv", KEEP, "v", "x"], store(JUNK[:16384]), check=NOT_A_DB),
     case("store-random-bytes-read", ["-read-reg", KEEP, "list"], store(JUNK[:16384]), check=NOT_A_DB),
+    case("store-foreign", ["+regk", KEEP], foreign_store, check=foreign_kept),
     case("store-truncated", ["+regv", KEEP, "v", "x"], damage("cut")),
     case("store-header-damaged", ["-regk", KEEP], damage("header")),
     case("store-is-a-directory", ["+regk", KEEP], lambda m: os.makedirs(os.path.join(m.prefix, "registry.db")),

@@ -230,6 +230,14 @@ LONG RegistryStore::Open(const std::string& path, unsigned codePage) {
   }
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  // Another program's file, or a registry of a layout this program does not
+  // know, is refused before anything is written to it: turning it to WAL
+  // would already change its header and leave files beside it.
+  if (LONG err = CheckOwner()) {
+    if (problem_.empty()) Refuse(err, sqlite3_errmsg(db_));
+    Close();
+    return err;
+  }
   // WAL lets readers of the file (quillmark-reg, tests) look while a run is
   // writing. NORMAL synchronisation keeps every committed run across a killed
   // process; like Windows' lazy hive flush, it may lose the last runs at a
@@ -347,6 +355,15 @@ LONG RegistryStore::SavepointEnd(LONG status) {
     sqlite3_exec(db_, "RELEASE call", nullptr, nullptr, nullptr);
   }
   return status;
+}
+
+LONG RegistryStore::CheckOwner() {
+  std::string version, tables;
+  if (LONG err = QueryText("PRAGMA user_version", &version)) return err;
+  if (version == std::to_string(kSchemaVersion)) return ERROR_SUCCESS;
+  if (version != "0") return Refuse(ERROR_BADDB, "a registry of another layout (version " + version + ")");
+  if (LONG err = QueryText("SELECT count(*) FROM sqlite_master", &tables)) return err;
+  return tables == "0" ? ERROR_SUCCESS : Refuse(ERROR_BADDB, "another program's database");
 }
 
 LONG RegistryStore::EnsureSchema() {

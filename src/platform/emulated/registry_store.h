@@ -161,6 +161,8 @@ class RegistryStore {
   // Deletes a key's values and rows through the two statements given.
   LONG DeleteWith(KeyId id, Statement values, Statement keys);
   LONG Touch(KeyId id);
+  // ERROR_BADDB, with the reason, for a file that is not an empty one or ours.
+  LONG CheckOwner();
   LONG EnsureSchema();
   LONG Seed();
 
