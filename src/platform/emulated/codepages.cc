@@ -177,6 +177,12 @@ bool Pump(iconv_t cd, const char** in, size_t* inLeft, std::string* out) {
       return false;
     }
   }
+  // A converter may hold a character back (code page 1258 waits for a
+  // combining mark that may follow): the end of the input releases it.
+  char* op = chunk;
+  size_t opLeft = sizeof chunk;
+  iconv(cd, nullptr, nullptr, &op, &opLeft);
+  out->append(chunk, static_cast<size_t>(op - chunk));
   return true;
 }
 
