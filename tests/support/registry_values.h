@@ -1,11 +1,10 @@
-// Direct registry access for the tests: values read back as (type, bytes)
-// and state set up through the Win32 calls, bypassing the code under test.
+// The registry as the tests set it up and read it back, through the Win32
+// calls and past the code under test: values as (type, bytes).
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <ostream>
 #include <string>
 
 #include "platform/win32api.h"
@@ -18,62 +17,42 @@ struct StoredValue {
   bool operator==(const StoredValue&) const = default;
 };
 
-inline void PrintTo(const StoredValue& v, std::ostream* os) {
-  *os << "type " << v.type << " bytes [";
-  for (unsigned char c : v.data) {
-    static const char* digits = "0123456789abcdef";
-    *os << digits[c >> 4] << digits[c & 15] << ' ';
-  }
-  *os << "]";
-}
-
-// The value `name` under `subkey` of `root`, or nothing when the key or the
-// value is missing.
-inline std::optional<StoredValue> QueryValue(HKEY root, const std::string& subkey,
-                                             const std::string& name) {
+// The value, or nothing when the key or the value is missing.
+inline std::optional<StoredValue> QueryValue(HKEY root, const std::string& subkey, const std::string& name) {
   HKEY key = nullptr;
   if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
   StoredValue v;
-  DWORD size = 0;
-  LONG r = RegQueryValueExA(key, name.c_str(), nullptr, &v.type, nullptr, &size);
-  if (r == ERROR_SUCCESS) {
-    v.data.resize(size);
-    r = RegQueryValueExA(key, name.c_str(), nullptr, &v.type,
-                         reinterpret_cast<BYTE*>(v.data.data()), &size);
-    v.data.resize(size);
-  }
+  DWORD size = 1 << 20;
+  v.data.resize(size);
+  LONG rc = RegQueryValueExA(key, name.c_str(), nullptr, &v.type, reinterpret_cast<BYTE*>(v.data.data()), &size);
   RegCloseKey(key);
-  if (r != ERROR_SUCCESS) return std::nullopt;
-  return v;
+  v.data.resize(size);
+  return rc == ERROR_SUCCESS ? std::optional(v) : std::nullopt;
 }
 
 inline bool KeyExists(HKEY root, const std::string& subkey) {
   HKEY key = nullptr;
   if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
+  return RegCloseKey(key) == ERROR_SUCCESS;
 }
 
-// Stores `value` exactly as given, creating the key.
-inline void PutValue(HKEY root, const std::string& subkey, const std::string& name,
-                     const StoredValue& value) {
+// Stores the value exactly as given, creating the key; a failure fails the test.
+inline bool PutValue(HKEY root, const std::string& subkey, const std::string& name, const StoredValue& v) {
   HKEY key = nullptr;
-  ASSERT_EQ(
-      RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-      ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExA(key, name.c_str(), 0, value.type,
-                           reinterpret_cast<const BYTE*>(value.data.data()),
-                           static_cast<DWORD>(value.data.size())),
-            ERROR_SUCCESS);
+  if (RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr))
+    key = nullptr;
+  LONG rc = RegSetValueExA(key, name.c_str(), 0, v.type, reinterpret_cast<const BYTE*>(v.data.data()),
+                           static_cast<DWORD>(v.data.size()));
   RegCloseKey(key);
+  if (rc != ERROR_SUCCESS) ADD_FAILURE() << "could not store " << subkey << "\\" << name;
+  return rc == ERROR_SUCCESS;
 }
 
-// Stores `bytes`, with a terminator added for REG_SZ and REG_EXPAND_SZ.
-inline void StoreValue(HKEY root, const std::string& subkey, const std::string& name, DWORD type,
+// The bytes, with a terminator added for REG_SZ and REG_EXPAND_SZ.
+inline bool StoreValue(HKEY root, const std::string& subkey, const std::string& name, DWORD type,
                        const std::string& bytes) {
-  std::string data = bytes;
-  if (type == REG_SZ || type == REG_EXPAND_SZ) data.push_back('\0');
-  PutValue(root, subkey, name, {type, data});
+  const bool text = type == REG_SZ || type == REG_EXPAND_SZ;
+  return PutValue(root, subkey, name, {type, text ? bytes + std::string(1, '\0') : bytes});
 }
 
 }  // namespace qmtest

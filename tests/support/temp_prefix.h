@@ -1,37 +1,73 @@
-// A fresh emulated machine for one test: a temporary prefix directory, named
-// by QUILLMARK_PREFIX while the test runs. The directory is removed when the
-// test passes and kept (its path printed) when it fails.
+// A fresh emulated machine for one test: a temporary prefix named by
+// QUILLMARK_PREFIX while the test runs, removed when the test passes and kept
+// (its path printed) when it fails; the current directory is put back.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
+
+#include "platform/emulated/machine.h"
 
 namespace qmtest {
 
 class TempPrefix {
  public:
-  TempPrefix();
-  ~TempPrefix();
+  TempPrefix() : oldCwd_(std::filesystem::current_path()) {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "qmtest-XXXXXX").string();
+    if (!::mkdtemp(tmpl.data())) std::abort();
+    dir_ = tmpl;
+    ::setenv("QUILLMARK_PREFIX", dir_.c_str(), 1);
+    emulated::ResetMachine();
+    std::filesystem::create_directories(driveC());
+  }
+  ~TempPrefix() {
+    emulated::ResetMachine();
+    std::error_code ec;
+    std::filesystem::current_path(oldCwd_, ec);
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    if (test && test->result() && test->result()->Failed()) {
+      std::fprintf(stderr, "kept the prefix of the failed test: %s\n", dir_.c_str());
+      return;
+    }
+    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(dir_, ec);
+  }
   TempPrefix(const TempPrefix&) = delete;
   TempPrefix& operator=(const TempPrefix&) = delete;
 
-  // The host directory of the prefix and of its drive C:.
   const std::string& dir() const { return dir_; }
   std::string driveC() const { return dir_ + "/drive_c"; }
-  // Host path of a DOS path on drive C: ("C:\\a\\b" -> <prefix>/drive_c/a/b).
-  std::string HostPath(const std::string& dosPath) const;
-  // Creates a directory (and its parents) under drive C:, by DOS path.
-  void MakeDir(const std::string& dosPath) const;
-  // Writes a file under drive C:, by DOS path, creating its directory.
-  void WriteFile(const std::string& dosPath, const std::string& bytes) const;
-  std::string ReadFile(const std::string& dosPath) const;
-  // Makes the process's current directory the host directory of a DOS path.
-  void ChangeDir(const std::string& dosPath) const;
+  // The host path of a DOS path on drive C: ("C:\\a\\b" -> <prefix>/drive_c/a/b).
+  std::string HostPath(std::string dos) const {
+    if (dos.size() >= 2 && (dos[0] | 0x20) == 'c' && dos[1] == ':') dos.erase(0, 2);
+    for (char& c : dos) c = c == '\\' ? '/' : c;
+    return driveC() + "/" + dos.substr(dos.find_first_not_of('/') == std::string::npos
+                                           ? dos.size() : dos.find_first_not_of('/'));
+  }
+  void MakeDir(const std::string& dos) const { std::filesystem::create_directories(HostPath(dos)); }
+  void WriteFile(const std::string& dos, const std::string& bytes) const {
+    std::filesystem::create_directories(std::filesystem::path(HostPath(dos)).parent_path());
+    std::ofstream(HostPath(dos), std::ios::binary) << bytes;
+  }
+  std::string ReadFile(const std::string& dos) const {
+    std::ostringstream s;
+    s << std::ifstream(HostPath(dos), std::ios::binary).rdbuf();
+    return s.str();
+  }
+  void ChangeDir(const std::string& dos) const {
+    if (::chdir(HostPath(dos).c_str()) != 0) ADD_FAILURE() << "chdir " << dos;
+  }
 
  private:
   std::string dir_;
-  std::string oldCwd_;
-  std::string oldPrefix_;
-  bool hadPrefix_ = false;
+  std::filesystem::path oldCwd_;
 };
 
 }  // namespace qmtest
