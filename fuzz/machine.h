@@ -1,7 +1,6 @@
 // The emulated machine of a fuzz target: a prefix in memory (/dev/shm where
-// there is one) with a few directories, seeded once and put back exactly as
-// it was before every input, so that an input that fails does so on its own
-// and replays.
+// there is one) with a few directories, put back before every input as Keep()
+// left it, so that an input that fails does so on its own and replays.
 #pragma once
 
 #include <stdlib.h>
@@ -29,8 +28,8 @@ class Machine {
     dir_ = dir;
     ::setenv("QUILLMARK_PREFIX", dir_.c_str(), 1);
     for (const char* d : {"windows/system32", "work/src", "a/b", "ab", "tex/bin", "Program Files/x.y"})
-      fs::create_directories(dir_ + "/drive_c/" + d);
-    fs::create_directories(dir_ + "/drive_c/" + std::string(200, 'L') + "/" + std::string(58, 'M'));
+      fs::create_directories(Host(d));
+    fs::create_directories(Host(std::string(200, 'L') + "/" + std::string(58, 'M')));  // 262 in all
   }
   ~Machine() { fs::remove_all(dir_); }
 
@@ -39,8 +38,14 @@ class Machine {
     std::ofstream(Host(name), std::ios::binary) << bytes;
   }
   std::string Read(const std::string& name) const { return Slurp(Host(name)); }
-  // What the registry and drive C:'s files hold now is what every later
-  // input starts from.
+  void Value(const char* subkey, const char* name, DWORD type, const std::string& data) const {
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_CURRENT_USER, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                   static_cast<DWORD>(data.size()));
+    RegCloseKey(key);
+  }
+  // What the registry and the files hold now is what every later input starts from.
   void Keep() {
     if (emulated::FinishRun() != 0) std::abort();
     kept_.clear();
@@ -67,13 +72,11 @@ class Machine {
 };
 
 // Words separated by NUL bytes (an empty word between two NULs is kept).
-inline std::vector<std::string> Split(const char* bytes, size_t size) {
+inline std::vector<std::string> Split(const uint8_t* bytes, size_t size) {
   std::vector<std::string> words(1);
   for (size_t i = 0; i < size; ++i) {
-    if (bytes[i])
-      words.back().push_back(bytes[i]);
-    else
-      words.emplace_back();
+    if (bytes[i]) words.back().push_back(static_cast<char>(bytes[i]));
+    else words.emplace_back();
   }
   return words;
 }

@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2 || !inWork) return 0;
   const auto placement = (data[0] & 1) ? qm::PathPlacement::End : qm::PathPlacement::Start;
   text::SetLocale(kLocales[(data[0] >> 1) & 3]);
-  auto parts = qmfuzz::Split(reinterpret_cast<const char*>(data) + 2, size - 2);
+  auto parts = qmfuzz::Split(data + 2, size - 2);
   std::string list = parts[0];
   const std::string paths = parts.size() > 1 ? parts[1] : "";
   if (data[1] && list.size() + 1 < qm::kMaxListLength + 8 - data[1])

@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }();
   if (size < 2 || !ready) return 0;
   const int op = data[0] % 3, flags = data[1];
-  auto parts = qmfuzz::Split(reinterpret_cast<const char*>(data) + 2, size - 2);
+  auto parts = qmfuzz::Split(data + 2, size - 2);
   parts.resize(4);
   const std::string &value = parts[0], &name = parts[2], &content = parts[3];
   const std::string file = op == 2 ? "CONFIG.SYS" : "AUTOEXEC.BAT";
