@@ -146,9 +146,9 @@ TEST(RegistrationFiles, AreReadWithinTheirLimitsAndCarriedOutAsFarAsTheyCanBe) {
   // Import (0) or removal (1) of a file: its result, the registry after it, a call failing or the code page.
   const std::tuple<bool, std::string, int, std::string, const char*> cases[] = {
       {0, k + "\"s\"=\"C:\\Tools\"\n\"u\"=\"open\n\"n\" =\"x\"\n\"m\"= \"x\"\n\"q\" \"x\"\n\"a\\\\b\"=\"x\" ;\n\"\"=\"e\"\n@=\"d\"\n"
-          "@ =\"x\"\n@\n\"c\"=dword:0fFfFffff\n\"d\"=DWORD:1\n\"e\"=dword:\n\"h\"=hex:01,,02\n\"i\"=hex(b):01\n"
+          "@ =\"x\"\n@\n\"c\"=dword:0AbCdEf12\n\"d\"=DWORD:1\n\"e\"=dword:\n\"h\"=hex:01,,02\n\"i\"=hex(b):01\n"
           "\"j\"=hex(2):41,00,42\n\"o\"=hex(7):61,00,00,00,00,00,62,00\n", 0,
-       "s=C:;u=open\n;a\\b=x;=d;c=4:\xff\xff\xff\x0f;j=2:AB\0;o=7:a\0\0;"s, ""},
+       "s=C:;u=open\n;a\\b=x;=d;c=4:\xf1\xde\xbc\x0a;j=2:AB\0;o=7:a\0\0;"s, ""},
       {0, "\"e\"=\"x\"\n" + a + "\n\"a\"=\"1\"\n[HKEY_CURRENT_USER\\T\\C\n\"c\"=\"3\"\n" + k + "\"b\"=\"2\"\n", 2, "b=2;",
        "RegCreateKeyExA"},  // sections without a key: none yet, a key that cannot be made, a malformed line
       {0, k + "\"a\"=\"1\"\n\"b\"=\"2\"\n", 2, "b=2;", "RegSetValueExA"},
