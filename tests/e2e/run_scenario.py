@@ -5,7 +5,7 @@
     run_scenario.py --backend x86|x64 --exe-dir DIR --wine-prefix DIR [--codepage ...] FILE
 
 native: the POSIX build on a fresh emulated machine per case (QUILLMARK_ACP
-is the code page), registry preset by qmreg-setup, read by quillmark-reg.
+is the code page), registry preset by its own +regf, read by quillmark-reg.
 x86/x64: quillmark.exe under Wine in the run's shared prefix (LANG gives the
 code page), registry preset by one `reg import`, read by the prefix's reg.exe
 of the same bitness. The format is in README.md here. Exit code 0 all
@@ -124,55 +124,44 @@ def reg_value(args):
 
 class Native:
     def __init__(self, opts):
-        self.bin, self.work, self.cp = os.path.abspath(opts.bin_dir), opts.work, opts.codepage
-        self.enc = ACP[self.cp]
+        self.bin, self.work, self.cp, self.enc = os.path.abspath(opts.bin_dir), opts.work, opts.codepage, ACP[opts.codepage]
 
     def begin(self, case):
         self.case, self.prefix = case, os.path.join(os.path.abspath(self.work), case.name)
+        self.drive_c, self.lost = os.path.join(self.prefix, "drive_c"), 0
         shutil.rmtree(self.prefix, ignore_errors=True)
-        os.makedirs(os.path.join(self.prefix, "drive_c"))
+        os.makedirs(self.drive_c)
         if case.interpreter:  # the launcher's: Wine has cmd.exe, the emulated machine a stand-in
-            shutil.copy(os.path.join(HERE, "cmd.sh"), os.path.join(self.prefix, "drive_c"))
+            shutil.copy(os.path.join(HERE, "cmd.sh"), self.drive_c)
 
     def end(self, passed):
         shutil.rmtree(self.prefix, ignore_errors=True) if passed else print(f"  kept {self.prefix}")
 
-    def env(self, extra={}):
-        return {"PATH": "/usr/bin:/bin", "HOME": self.prefix, "LANG": "C", "QUILLMARK_PREFIX": self.prefix,
-                "QUILLMARK_ACP": str(self.cp), **({"QUILLMARK_WINVER": self.case.winver} if self.case.winver
-                                                 else {}), **({"ComSpec": "C:\\cmd.sh"} if self.case.interpreter
-                                                              else {}), **extra}
+    def tool(self, name, args, extra={}, **kw):
+        env = {"PATH": "/usr/bin:/bin", "HOME": self.prefix, "LANG": "C", "QUILLMARK_PREFIX": self.prefix,
+               "QUILLMARK_ACP": str(self.cp), **extra}
+        env.update({"QUILLMARK_WINVER": self.case.winver} if self.case.winver else {})
+        env.update({"ComSpec": "C:\\cmd.sh"} if self.case.interpreter else {})
+        return subprocess.run([os.path.join(self.bin, name)] + [a.encode(self.enc) for a in args], env=env,
+                              capture_output=True, timeout=120, **kw)
 
     def run(self, args, cwd, extra):
-        return subprocess.run([os.path.join(self.bin, "quillmark")] + [a.encode(self.enc) for a in args],
-                              cwd=cwd, env=self.env(extra), capture_output=True, timeout=120)
+        return self.tool("quillmark", args, extra, cwd=cwd)
 
-    def setup_registry(self, values, deletions):
-        # qmreg-setup's lines: "delete KEY [NAME]", "key KEY", "value KEY NAME TYPE HEX".
-        e = self.enc
-        lines = [b"\t".join([b"delete", k.encode(e)] + ([n.encode(e)] if n is not None else []))
-                 for k, n in deletions]
-        lines += [b"\t".join([b"key", k.encode(e)] if n is None else [
-            b"value", k.encode(e), n.encode(e), str(t).encode(),
-            (d.encode(e) if isinstance(d, str) else d).hex().encode()]) for k, n, t, d in values]
-        r = subprocess.run([os.path.join(self.bin, "qmreg-setup")], env=self.env(),
-                           input=b"\n".join(lines) + b"\n", capture_output=True)
-        if r.returncode:
-            raise RuntimeError(f"qmreg-setup failed: {r.stdout + r.stderr!r}")
+    def setup_registry(self, lines):
+        # The machine is new: a deletion has nothing to delete, and its import
+        # is the program's own, whose result the case's checks then show.
+        open(os.path.join(self.drive_c, "qm-e2e-setup.reg"), "wb").write(lines.encode("utf-16"))
+        r = self.tool("quillmark", ["+regf", r"C:\qm-e2e-setup.reg"])
+        if RESULTS["ok"].encode() not in r.stdout:
+            raise RuntimeError(f"the setup's import failed: {r.stdout!r}\n{lines}")
 
     def query(self, queries):
-        return [subprocess.run([os.path.join(self.bin, "quillmark-reg"), "query"] + [a.encode(self.enc) for a in q],
-                               env=self.env(), capture_output=True) for q in queries]
-
-    def decode_reg(self, data):
-        return data.decode(self.enc, "replace")
+        return [(self.tool("quillmark-reg", ["query"] + q), self.enc) for q in queries]
 
     def broadcasts(self):
         path = os.path.join(self.prefix, "broadcast.log")
         return open(path).read().splitlines() if os.path.exists(path) else []
-
-    def drive_c(self):
-        return os.path.join(self.prefix, "drive_c")
 
 
 class Wine:
@@ -180,16 +169,16 @@ class Wine:
         self.bits, self.enc = 32 if opts.backend == "x86" else 64, "utf-8"
         self.exe = os.path.join(os.path.abspath(opts.exe_dir), "quillmark.exe")
         self.prefix, self.cp = os.path.abspath(opts.wine_prefix), opts.codepage
+        self.drive_c = os.path.join(self.prefix, "drive_c")
 
     def begin(self, case):
         # The shared prefix: what a case changes outside its key, its directory
         # and the startup files stays (cases set what they read).
         self.case, self.lost = case, 0
         for name in ("autoexec.bat", "config.sys", "config.sys.bak"):
-            p = os.path.join(self.drive_c(), name)
-            if os.path.exists(p):
-                os.chmod(p, 0o644)
-                os.remove(p)
+            if os.path.exists(os.path.join(self.drive_c, name)):
+                os.chmod(os.path.join(self.drive_c, name), 0o644)
+                os.remove(os.path.join(self.drive_c, name))
         self.reg(["delete", "HKCU\\Software\\QuillmarkE2E\\" + case.name, "/f"])
         if case.winver:  # Wine shows a 32-bit program Windows 98 by its per-program setting
             self.reg(["add", r"HKCU\Software\Wine\AppDefaults\quillmark.exe", "/v", "Version", "/d",
@@ -207,33 +196,33 @@ class Wine:
     def reg(self, args):
         return winerun.run_reg(self.prefix, self.bits, args, codepage=self.cp)
 
-    def setup_registry(self, values, deletions):
-        # Deleting a value through a .reg file makes its key, as reg.exe would not.
-        lines = ["Windows Registry Editor Version 5.00", ""]
-        lines += [f"[-{k}]" if n is None else f"[{k}]\r\n{reg_name(n)}=-" for k, n in deletions]
-        for key, name, kind, data in values:
-            raw = data.encode("utf-16-le") if isinstance(data, str) else data
-            lines += [f"[{key}]"] + ([] if name is None else [
-                f"{reg_name(name)}=hex({kind:x}):" + ",".join(f"{b:02x}" for b in raw)])
-        open(os.path.join(self.drive_c(), "qm-e2e-setup.reg"), "wb").write(
-            "\r\n".join(lines + [""]).encode("utf-16"))
+    def setup_registry(self, lines):
+        open(os.path.join(self.drive_c, "qm-e2e-setup.reg"), "wb").write(lines.encode("utf-16"))
         r = self.reg(["import", r"C:\qm-e2e-setup.reg"])
         if r.returncode:
-            raise RuntimeError(f"reg import failed: {r.stdout + r.stderr!r}\n" + "\n".join(lines))
+            raise RuntimeError(f"reg import failed: {r.stdout + r.stderr!r}\n{lines}")
 
     def query(self, queries):
-        with ThreadPoolExecutor(max_workers=8) as pool:  # each Wine process mostly waits
-            return list(pool.map(lambda q: self.reg(["query"] + q), queries))
-
-    def decode_reg(self, data):
         # reg.exe writes in the console's (OEM) code page and the locale's language.
-        return data.decode(winerun.OEM[self.cp], "replace").replace("(默认)", "(Default)")
+        with ThreadPoolExecutor(max_workers=8) as pool:  # each Wine process mostly waits
+            return [(r, winerun.OEM[self.cp]) for r in pool.map(lambda q: self.reg(["query"] + q), queries)]
 
     def broadcasts(self):
         return None  # a real machine's broadcast is proven by tests/wine
 
-    def drive_c(self):
-        return os.path.join(self.prefix, "drive_c")
+
+def setup_file(values, deletions):
+    """The registry setup as one .reg file (UTF-16, any text). Deleting a value
+    through it makes its key, as reg.exe would not."""
+    lines = ["Windows Registry Editor Version 5.00", ""]
+    lines += [f"[-{k}]" if n is None else f"[{k}]\r\n{reg_name(n)}=-" for k, n in deletions]
+    for key, name, kind, data in values:
+        raw = data.encode("utf-16-le") if isinstance(data, str) else data
+        lines += [f"[{key}]"] + ([] if name is None else [f"{reg_name(name)}=" + (
+            '"' + data[:-1].replace("\\", "\\\\").replace('"', '\\"') + '"' if kind == 1 else
+            f"dword:{int.from_bytes(raw, 'little'):08x}" if kind == 4 else
+            f"hex({kind:x}):" if kind != 3 else "hex:") + ("" if kind in (1, 4) else ",".join(f"{b:02x}" for b in raw))])
+    return "\r\n".join(lines + [""])
 
 
 def reg_name(name):
@@ -243,7 +232,7 @@ def reg_name(name):
 def host_path(backend, dos):
     """C:\\a\\b as the backend names it on the host (the emulated machine:
     code-page bytes; Wine: UTF-8), each component found without regard to case."""
-    host = backend.drive_c().encode()
+    host = backend.drive_c.encode()
     for part in [p.encode(backend.enc) for p in dos[2:].split("\\") if p]:
         found = [e for e in (os.listdir(host) if os.path.isdir(host) else [])
                  if e.decode(backend.enc, "surrogateescape").lower() == part.decode(backend.enc).lower()]
@@ -287,7 +276,7 @@ def run_case(case, backend, opts):
             open(path, "wb").write(b"\xff\xfe" + expand(unescape(content)).encode("utf-16-le")
                                    if kind == "file-utf16" else text_bytes(content))
     if values or deletions:
-        backend.setup_registry(values, deletions)
+        backend.setup_registry(setup_file(values, deletions))
 
     for i, run in enumerate(case.runs, 1):
         args = [expand(a) for a in run.args]
@@ -308,8 +297,9 @@ def run_case(case, backend, opts):
     for kind, value, lines, n in case.checks:
         target, _, content = value.partition(" :: ")
         if kind.startswith("reg"):
-            r = next(answers)
-            text, want = backend.decode_reg(r.stdout), "\n".join(expand(x) for x in lines)
+            r, enc = next(answers)
+            text = r.stdout.decode(enc, "replace").replace("(默认)", "(Default)")
+            want = "\n".join(expand(x) for x in lines)
             if kind == "reg-missing" and r.returncode == 0:
                 failures.append(f"line {n}: reg query {expand(value)} found:\n{text}")
             elif kind == "reg-query" and (r.returncode or reg_blocks(text) != reg_blocks(want)):
@@ -355,7 +345,7 @@ def main():
             backend.end(not failures)
             # A case starts from a clean key and directory: one whose result
             # Wine's loader lost is made once more.
-            if not failures or not getattr(backend, "lost", 0):
+            if not failures or not backend.lost:
                 break
         failed += bool(failures)
         print(f"{'FAIL' if failures else 'ok  '} {case.name} [{opts.backend} {opts.codepage}]"
