@@ -1,5 +1,5 @@
 // Root names as reg.exe reads them, for the inspection tools of the emulated
-// machine (quillmark-reg, qmreg-setup): the short forms reg.exe adds, and the
+// machine (quillmark-reg): the short forms reg.exe adds, and the
 // full names as the registry layer recognises them.
 #pragma once
 
