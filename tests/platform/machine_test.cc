@@ -6,6 +6,7 @@
 
 #include "platform/crt.h"
 #include "platform/emulated/machine.h"
+#include "platform/lifecycle.h"
 #include "platform/win32api.h"
 #include "support/registry_values.h"
 #include "support/temp_prefix.h"
@@ -22,10 +23,18 @@ std::string Get(const std::string& name) {
 }
 
 // Other runs: this binary again, QM_STORE_CHILD naming it. A run adds one to a counter and
-// sets its name to "1" and "parent"'s value; "die" ends one run, then writes until killed.
+// sets its name to "1" and "parent"'s value; "die" ends one run, then writes until killed;
+// "turn" takes the machine's turn, says so, then works outside the registry for a while.
 const bool kIsChild = [] {
   const char* what = std::getenv("QM_STORE_CHILD");
   if (!what) return false;
+  if (what == std::string("turn")) {
+    port::TakeMachineTurn();
+    std::fclose(std::fopen(std::getenv("QM_KILL_ME"), "w"));
+    ::usleep(300 * 1000);
+    std::fclose(std::fopen((std::string(std::getenv("QM_KILL_ME")) + "-done").c_str(), "w"));
+    std::_Exit(port::FinishRun() == 0 ? 0 : 2);
+  }
   for (int i = 0; what == std::string("die"); ++i) {
     Put(i ? "second" : "first", "1");
     if (i == 0) emulated::FinishRun();
@@ -56,6 +65,18 @@ TEST_F(Machine, StoreRuns) {
   EXPECT_EQ(crt::system("QM_STORE_CHILD=see $SELF"), 0);
   EXPECT_EQ(Get("see"), "11");
   EXPECT_EQ(emulated::FinishRun(), 0);
+  // Another run's turn is waited for until it finishes, whatever it does meanwhile; one killed
+  // while it has the turn is not.
+  for (const char* end : {"", "; kill -9 $!"}) {
+    ::unlink(std::getenv("QM_KILL_ME"));
+    ASSERT_EQ(crt::system((std::string("QM_STORE_CHILD=turn $SELF & while [ ! -e $QM_KILL_ME ]; do "
+                                       "sleep 0.01; done") + end).c_str()), 0);
+    port::TakeMachineTurn();
+    EXPECT_EQ(::access((std::string(std::getenv("QM_KILL_ME")) + "-done").c_str(), F_OK) == 0, !*end);
+    Put("turn", "1");
+    EXPECT_EQ(port::FinishRun(), 0);
+    ::unlink((std::string(std::getenv("QM_KILL_ME")) + "-done").c_str());
+  }
 }
 
 // A step a row: A finds and S sets attributes, C makes a directory, D deletes,

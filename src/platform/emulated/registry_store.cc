@@ -358,24 +358,26 @@ LONG RegistryStore::SavepointEnd(LONG status) {
 }
 
 LONG RegistryStore::CheckOwner() {
-  std::string version, tables;
-  if (LONG err = QueryText("PRAGMA user_version", &version)) return err;
+  // One statement, so one snapshot: read apart, another run could finish
+  // making the store between them, and its tables would look foreign.
+  std::string both;
+  if (LONG err = QueryText("SELECT user_version || ' ' || (SELECT count(*) FROM sqlite_master) "
+                           "FROM pragma_user_version",
+                           &both))
+    return err;
+  const std::string version = both.substr(0, both.find(' '));
   if (version == std::to_string(kSchemaVersion)) return ERROR_SUCCESS;
   if (version != "0") return Refuse(ERROR_BADDB, "a registry of another layout (version " + version + ")");
-  if (LONG err = QueryText("SELECT count(*) FROM sqlite_master", &tables)) return err;
-  return tables == "0" ? ERROR_SUCCESS : Refuse(ERROR_BADDB, "another program's database");
+  return both == "0 0" ? ERROR_SUCCESS : Refuse(ERROR_BADDB, "another program's database");
 }
 
 LONG RegistryStore::EnsureSchema() {
+  // Inside the run's write transaction: what CheckOwner let through is either
+  // this layout or empty, unless another run made it meanwhile.
+  if (LONG err = CheckOwner()) return err;
   std::string version;
   if (LONG err = QueryText("PRAGMA user_version", &version)) return err;
   if (version == std::to_string(kSchemaVersion)) return ERROR_SUCCESS;
-  // A newer or foreign layout: do not touch it.
-  if (version != "0") return Refuse(ERROR_BADDB, "a registry of another layout (version " + version + ")");
-  // A file another program made is not ours to rebuild either.
-  std::string tables;
-  if (LONG err = QueryText("SELECT count(*) FROM sqlite_master", &tables)) return err;
-  if (tables != "0") return Refuse(ERROR_BADDB, "another program's database");
   if (LONG err = Exec(kSchema)) return err;
   if (LONG err = Seed()) return err;
   return Exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
