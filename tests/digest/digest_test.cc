@@ -7,7 +7,7 @@
 #include "digest/stamp.h"
 #include "platform/crt.h"
 #include "platform/emulated/machine.h"
-#include "support/registry_values.h"
+#include "registry/registry.h"
 #include "support/temp_prefix.h"
 #include "text/codepage.h"
 
@@ -83,9 +83,10 @@ TEST_F(Digest, Stamp) {
                             {"C:y.exe", "C:y.exe"}, {"\xD5\x5C", "\xD5\x5C"},
                             {"t\\a\xD5\x5C.exe", "a\xD5\x5C.exe"}}) {
     std::fclose(crt::fopen(path, "wb"));
+    std::string stamp;
     EXPECT_EQ(RecordFileDigest(path), 0) << path;
-    EXPECT_EQ(qmtest::QueryValue(HKEY_LOCAL_MACHINE, key, "MD5:"s + name).value().data,
-              "d41d8cd98f00b204e9800998ecf8427e\0"s);
+    EXPECT_EQ(ReadRegistryString(stamp, HKEY_LOCAL_MACHINE, key, "MD5:"s + name), 0);
+    EXPECT_EQ(stamp, "d41d8cd98f00b204e9800998ecf8427e\0"s);
   }
   text::SetLocale("C");
   emulated::InjectRegistryFault("RegSetValueExA", ERROR_ACCESS_DENIED, 1);

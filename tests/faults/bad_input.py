@@ -23,12 +23,10 @@ import tempfile
 
 FAILED = b"Error: Failed to do speicified operation(s)!"
 SUCCEEDED = b"Succeeded in doing speicified operation(s)!"
-MAX_DIRECTORY, MAX_SUBKEY, MAX_VALUE_NAME, MAX_COMMAND_LINE = 263, 32767, 512, 779
+MAX_DIRECTORY, MAX_SUBKEY, MAX_VALUE_NAME = 263, 32767, 512
 MAX_LIST, VALUE_CAPACITY = 32766, 32767
 KEEP = r"HKEY_CURRENT_USER\Software\Keep"
 SKELETON = {"prefix", "prefix/drive_c", "prefix/drive_c/windows", "prefix/drive_c/windows/system32"}
-AUTOEXEC = b'@echo off\r\nset Path="C:\\TEX\\BIN;%Path%"\r\nwin\r\n'
-CONFIG = b"DEVICE=C:\\WINDOWS\\HIMEM.SYS\r\nFILES=40\r\n"
 BIN = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else ""
 
 
@@ -42,11 +40,9 @@ class Machine:
     def host(self, dos):
         return os.path.join(self.prefix, "drive_c", *[p for p in dos[3:].split("\\") if p])
 
-    def write(self, dos, data, mode=None):
+    def write(self, dos, data):
         os.makedirs(os.path.dirname(self.host(dos)), exist_ok=True)
         open(self.host(dos), "wb").write(data)
-        if mode:
-            os.chmod(self.host(dos), mode)
 
     def run(self, args, tool="quillmark"):
         cmd = [os.path.join(BIN, tool)] + args
@@ -175,8 +171,8 @@ def a_dir(dos):
     return then(lambda m: m.write(dos + r"\inside.txt", b"kept\r\n"))
 
 
-def a_file(dos, data, mode=None):
-    return then(lambda m: m.write(dos, data, mode))
+def a_file(dos, data):
+    return then(lambda m: m.write(dos, data))
 
 
 def big_line(m):
@@ -185,13 +181,6 @@ def big_line(m):
         for _ in range(100):
             f.write(b"x" * (1 << 20))
         f.write(b'"\r\n"after"="2"\r\n')
-
-
-def interpreter(m):  # ComSpec: a script that notes each command line it is given
-    open(os.path.join(m.root, "interp.sh"), "w").write(
-        '#!/bin/sh\nprintf "%s\\n" "$2" >> "$(dirname "$0")/ran.txt"\n')
-    os.chmod(os.path.join(m.root, "interp.sh"), 0o755)
-    m.env["ComSpec"] = os.path.join(m.root, "interp.sh")
 
 
 def md5_name(length):  # one base name to the program, directories to the host
@@ -210,11 +199,6 @@ def told(*words):
         err = p.stderr.decode("latin-1")
         return [] if all(w in err for w in words) and err.count("\n") == 1 else [f"stderr {err!r}"]
     return check
-
-
-def ran(expected):
-    return lambda m, p, rss: [] if os.path.exists(os.path.join(m.root, "ran.txt")) == expected \
-        else [f"the command line ran: {not expected}"]
 
 
 def holds(key, *present, absent=()):
@@ -246,18 +230,11 @@ BAD_MIDDLE = (HEAD16 + utf16('[HKEY_CURRENT_USER\\Software\\Keep\\M]\r\n"a"="x"\
 JUNK = bytes(random.Random(1).randrange(256) for _ in range(65536))
 LONG_DIR = "C:\\" + "d" * (MAX_DIRECTORY - 2)
 LONG_SUBKEY = "HKEY_CURRENT_USER\\Software\\Keep\\" + "k" * (MAX_SUBKEY + 10)
-WORDS = ["prog"] + ["w" * 9] * 76  # 769 characters; one word more makes it as long as asked
-
-
-def words(length):
-    return WORDS + ["z" * (length - len(" ".join(WORDS)) - 1)]
-
-
 W98 = {"QUILLMARK_WINVER": "win98"}
 
 
 def case(name, args, setup, expect="failed", check=None, unchanged=True, env=None):
-    """expect: "failed" (the failure line), "succeeded", "exit" (nonzero), "exit0", "any";
+    """expect: "failed" (the failure line), "succeeded", "any";
     unchanged: every file and registry row must be as before."""
     return name, args, setup, expect, check, unchanged, env
 
@@ -276,44 +253,26 @@ CASES = [
     case("store-header-damaged", ["-regk", KEEP], damage("header")),
     case("store-is-a-directory", ["+regk", KEEP], lambda m: os.makedirs(os.path.join(m.prefix, "registry.db")),
          check=told("registry.db cannot be used:")),
-    case("md5-of-a-directory", ["-md5", r"C:\dir"], a_dir(r"C:\dir")),
     case("import-a-directory", ["+regf", r"C:\dir"], a_dir(r"C:\dir")),
-    case("removal-from-a-directory", ["-regf", r"C:\dir"], a_dir(r"C:\dir")),
     case("autoexec-is-a-directory-add", ["+path", r"C:\tex\bin"], a_dir(r"C:\autoexec.bat"), env=W98),
     case("autoexec-is-a-directory-remove", ["-path", r"C:\tex\bin"], a_dir(r"C:\autoexec.bat"),
          env={**W98, "Path": r"C:\WINDOWS"}),
     case("config-is-a-directory", ["-env-size", "4096"], a_dir(r"C:\CONFIG.SYS"), env=W98),
-    case("autoexec-read-only-add", ["+path", r"C:\tex\bin"], a_file(r"C:\AUTOEXEC.BAT", AUTOEXEC, 0o444), env=W98),
-    case("autoexec-read-only-remove", ["-path", r"C:\TEX\BIN"], a_file(r"C:\AUTOEXEC.BAT", AUTOEXEC, 0o444),
-         env={**W98, "Path": r"C:\WINDOWS"}),
-    case("config-read-only", ["-env-size", "4096"], a_file(r"C:\CONFIG.SYS", CONFIG, 0o444), env=W98),
-    case("autoexec-set-line-over-263", ["+path", "C:\\" + "t" * 260], a_file(r"C:\AUTOEXEC.BAT", AUTOEXEC), env=W98),
-    case("config-first-line-over-260", ["-env-size", "4096"],
-         a_file(r"C:\CONFIG.SYS", b"REM " + b"c" * 300 + b"\r\nFILES=40\r\n"), env=W98),
     case("import-binary-junk", ["+regf", r"C:\junk.reg"], a_file(r"C:\junk.reg", JUNK)),
-    case("removal-binary-junk", ["-regf", r"C:\junk.reg"], a_file(r"C:\junk.reg", JUNK)),
     case("import-invalid-utf16-first-key", ["+regf", r"C:\bad16.reg"], a_file(r"C:\bad16.reg", BAD_FIRST)),
     case("import-invalid-utf16-middle", ["+regf", r"C:\bad16.reg"], a_file(r"C:\bad16.reg", BAD_MIDDLE),
          check=holds(KEEP + r"\M", "    a    REG_SZ    x", absent=("    b    ",)), unchanged=False),
     case("import-100mb-line", ["+regf", r"C:\big.reg"], then(big_line), check=big_line_check, unchanged=False),
-    case("path-directory-264", ["-user", "+path", LONG_DIR], keep),
-    case("path-remove-directory-264", ["-user", "-path", LONG_DIR], keep),
-    case("regp-directory-264", ["+regp", KEEP, "list", LONG_DIR], keep),
     case("path-several-one-too-long", ["-user", "+path", r"C:\tex\bin;" + LONG_DIR], keep),
     case("path-list-over-limit", ["-user", "-end", "+path", r"C:\tex\bin"],
          then(lambda m: m.setup(["-user", "=env", "Path", "C:\\" + "p" * (MAX_LIST - 8)]))),
     case("regp-value-over-read-capacity", ["+regp", KEEP, "huge", r"C:\tex\bin"], HUGE),
     case("read-value-over-capacity", ["-read-reg", KEEP, "huge"], HUGE),
     case("create-subkey-32777", ["+regk", LONG_SUBKEY], keep),
-    case("delete-subkey-32777", ["-regk", LONG_SUBKEY], keep),
-    case("write-subkey-32777", ["+regv", LONG_SUBKEY, "v", "x"], keep),
     case("read-subkey-32777", ["-read-reg", LONG_SUBKEY, "v"], keep),
     case("md5-value-name-513", ["-md5", "C:\\s\\" + md5_name(MAX_VALUE_NAME - 3)], md5_file(MAX_VALUE_NAME - 3)),
     case("md5-value-name-512", ["-md5", "C:\\s\\" + md5_name(MAX_VALUE_NAME - 4)], md5_file(MAX_VALUE_NAME - 4),
          expect="succeeded", unchanged=False),
-    case("run-line-780", ["-run"] + words(MAX_COMMAND_LINE + 1), then(interpreter), expect="exit", check=ran(False)),
-    case("run-line-779", ["-run"] + words(MAX_COMMAND_LINE), then(interpreter), expect="exit0", check=ran(True),
-         unchanged=False),
     case("write-value-40000", ["+regv", KEEP, "long", "v" * 40000], keep, expect="any",
          check=stored_whole(KEEP, "long", 40000), unchanged=False),
     case("env-value-40000", ["-user", "=env", "LONGVAR", "v" * 40000], keep, expect="any",
@@ -332,8 +291,7 @@ def run_case(name, args, setup, expect, check, unchanged, env):
         p, rss = m.run(args)
         if not 0 <= p.returncode < 128 or b"Sanitizer" in p.stderr or b"runtime error:" in p.stderr:
             problems.append(f"crashed (exit {p.returncode}): {p.stderr[-2000:]!r}")
-        ok = {"failed": FAILED in p.stdout and SUCCEEDED not in p.stdout, "exit": p.returncode != 0,
-              "exit0": p.returncode == 0, "any": True,
+        ok = {"failed": FAILED in p.stdout and SUCCEEDED not in p.stdout, "any": True,
               "succeeded": SUCCEEDED in p.stdout and FAILED not in p.stdout}[expect]
         if not ok:
             problems.append(f"expected {expect}: exit {p.returncode}, output {p.stdout[:300]!r}")

@@ -8,18 +8,19 @@
 #include "platform/emulated/machine.h"
 #include "platform/lifecycle.h"
 #include "platform/win32api.h"
-#include "support/registry_values.h"
+#include "registry/registry.h"
 #include "support/temp_prefix.h"
 
 namespace {
 
 void Put(const std::string& name, const std::string& text) {
-  qmtest::StoreValue(HKEY_CURRENT_USER, "Software\\Store", name, REG_SZ, text);
+  qm::WriteRegistryString(text, HKEY_CURRENT_USER, "Software\\Store", name);
 }
 
 std::string Get(const std::string& name) {
-  const auto value = qmtest::QueryValue(HKEY_CURRENT_USER, "Software\\Store", name);
-  return value ? value->data.c_str() : "";
+  std::string value;
+  qm::ReadRegistryString(value, HKEY_CURRENT_USER, "Software\\Store", name);
+  return value.c_str();
 }
 
 // Other runs: this binary again, QM_STORE_CHILD naming it. A run adds one to a counter and

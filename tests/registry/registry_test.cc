@@ -9,7 +9,6 @@
 #include "platform/emulated/registry_store.h"
 #include "registry/regfile.h"
 #include "registry/regfile_parts.h"
-#include "support/registry_values.h"
 #include "support/temp_prefix.h"
 #include "text/codepage.h"
 
@@ -22,6 +21,14 @@ void Fail(const char* call, int nth = 1, LONG error = ERROR_ACCESS_DENIED) {  //
 }
 
 // HKCU\`sub` and below: "[subkey]" before its values, each "name=text;" (REG_SZ) or "name=type:bytes;".
+// A value exactly as given (a string's terminator included), past the code under test.
+void Put(const std::string& sub, const char* name, DWORD type, const std::string& bytes) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, sub.c_str(), &key), ERROR_SUCCESS);
+  RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
+  RegCloseKey(key);
+}
+
 std::string Dump(const std::string& sub) {
   HKEY key;
   if (RegOpenKeyExA(HKEY_CURRENT_USER, sub.c_str(), 0, KEY_READ, &key)) return "";
@@ -79,9 +86,9 @@ TEST(RegistryOperations, GiveTheirResultCodesAndDoNothingElse) {
     EXPECT_EQ(found + "|" + out, name + "|" + (result ? none : name + '\0')) << sub << call;
   }
   const std::string p = "HKEY_CURRENT_USER\\S\\K", q = "HKEY_CURRENT_USER\\S\\Q", r = "HKCU\\S", b = "HKEY_CURRENT_USER\\B";
-  qmtest::StoreValue(HKEY_CURRENT_USER, "S\\K", "expand", REG_EXPAND_SZ, "%A%");
-  qmtest::StoreValue(HKEY_CURRENT_USER, "S\\K", "plain", REG_SZ, "x");
-  qmtest::PutValue(HKEY_CURRENT_USER, "B", "big", {REG_BINARY, std::string(kValueCapacity + 1, 'b')});
+  Put("S\\K", "expand", REG_EXPAND_SZ, "%A%\0"s);
+  Put("S\\K", "plain", REG_SZ, "x\0"s);
+  Put("B", "big", REG_BINARY, std::string(kValueCapacity + 1, 'b'));
   Fail("SHDeleteKeyA");  // for the first tree deletion that asks: never one of a root
   const RegistryKey key = OpenRegistryPathKey(p, false);
   std::string out = "untouched";
@@ -177,7 +184,7 @@ TEST(RegistrationFiles, AreReadWithinTheirLimitsAndCarriedOutAsFarAsTheyCanBe) {
           " --uninstall\n" + b + "--UNINSTALL\n\"b1\"=\"1\"--Uninstall\n", 0, "[A]a1=1;[B]b1=1;b2=1;", ""}};
   for (const auto& [removal, bytes, result, dump, setup] : cases) {
     SHDeleteKeyA(HKEY_CURRENT_USER, "T");
-    for (const char* v : {"Aa1", "Bb1", "Bb2"}) if (removal) qmtest::StoreValue(HKEY_CURRENT_USER, "T\\"s + *v, v + 1, REG_SZ, "1");
+    for (const char* v : {"Aa1", "Bb1", "Bb2"}) if (removal) Put("T\\"s + *v, v + 1, REG_SZ, "1\0"s);
     text::SetLocale(*setup == '.' ? setup : "chinese-simplified");
     if (*setup && *setup != '.') Fail(setup);
     prefix.WriteFile("C:\\t.reg", bytes);
