@@ -74,6 +74,7 @@ TEST(Driver, OptionGrammar) {
       {"-regp K D -end +regp K D", 0, "RmReg(-end,K,D) AddReg(D,K,,0) Bcast() <ok><ok>", 0},
       // Reading and detection end the run, announcing first; the screens never announce.
       {"-read-reg K V +regk K", 0, "Read(K,V) Bcast() \n[K]\nV=F%d\n", 0},
+      {"-refresh -no-refresh -path X", 0, "RmEnv(X,Path,0) <ok>", 0},
       {"-refresh -WinEdt", 1, "WinEdt() Mark() Bcast() F%d", 1}, {"-no-refresh -javaw", 0, "FindJava() F%d", 0},
       {"+md5", 2, "MiKTeX() Bcast() MiKTeX Direct CD:\nTeXMF=F%d\nLocalTeXMF=L\n", 2},
       {"-md5 F -md5", 0, "Md5(F) Bcast() <ok><fail>", 0},

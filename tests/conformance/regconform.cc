@@ -69,10 +69,6 @@ std::string Show(const BYTE* data, DWORD size) {
   return out + "\"";
 }
 
-std::string Code(LONG rc) {
-  return std::to_string(rc);
-}
-
 class Runner {
  public:
   Runner(HKEY caseKey, const std::string& path) : path_(path) {
@@ -113,24 +109,24 @@ class Runner {
       for (const char* root : {"HKCU", "HKLM", "HKU", "HKCR", "K"})
         if (out && handles_[root] == out) state = std::string("same:") + root;
       if (has("->")) handles_[w.back()] = out;
-      return Code(rc) + (has("disp") ? " " + std::to_string(disposition) : "") + " " + state;
+      return std::to_string(rc) + (has("disp") ? " " + std::to_string(disposition) : "") + " " + state;
     }
-    if (verb == "close") return Code(RegCloseKey(h));
+    if (verb == "close") return std::to_string(RegCloseKey(h));
     if (verb == "set")
-      return Code(RegSetValueExA(h, n, 0, static_cast<DWORD>(std::stoul(arg(3))),
+      return std::to_string(RegSetValueExA(h, n, 0, static_cast<DWORD>(std::stoul(arg(3))),
                                  arg(4) == "NULL" ? nullptr : reinterpret_cast<const BYTE*>(data.data()),
                                  number("size=", static_cast<DWORD>(data.size()))));
-    if (verb == "delval") return Code(RegDeleteValueA(h, n));
-    if (verb == "delkey") return Code(RegDeleteKeyA(h, n));
-    if (verb == "shdel") return Code(SHDeleteKeyA(h, n));
+    if (verb == "delval") return std::to_string(RegDeleteValueA(h, n));
+    if (verb == "delkey") return std::to_string(RegDeleteKeyA(h, n));
+    if (verb == "shdel") return std::to_string(SHDeleteKeyA(h, n));
     if (verb == "query") {
       std::vector<BYTE> buf(1 << 20, 'x');
       DWORD type = 0xdead, reserved = 0, cap = number("cap=", 0), size = cap ? cap : 1234;
-      if (has("bare")) return Code(RegQueryValueExA(h, n, nullptr, nullptr, nullptr, nullptr));
-      if (has("nosize")) return Code(RegQueryValueExA(h, n, nullptr, &type, buf.data(), nullptr));
+      if (has("bare")) return std::to_string(RegQueryValueExA(h, n, nullptr, nullptr, nullptr, nullptr));
+      if (has("nosize")) return std::to_string(RegQueryValueExA(h, n, nullptr, &type, buf.data(), nullptr));
       LONG rc = RegQueryValueExA(h, n, has("reserved") ? &reserved : nullptr, &type,
                                  cap ? buf.data() : nullptr, &size);
-      std::string out = Code(rc);
+      std::string out = std::to_string(rc);
       if (rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) out += " type=" + std::to_string(type);
       // What a failed query leaves in the size is known only for these.
       if (rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA || rc == ERROR_FILE_NOT_FOUND)
@@ -143,14 +139,14 @@ class Runner {
       DWORD cap = static_cast<DWORD>(std::stoul(arg(3))), size = cap, reserved = 0;
       LONG rc = RegEnumKeyExA(h, static_cast<DWORD>(std::stoul(arg(2))), buf, &size,
                               has("reserved") ? &reserved : nullptr, nullptr, nullptr, nullptr);
-      return Code(rc) + " size=" + std::to_string(size) + " buf=" +
+      return std::to_string(rc) + " size=" + std::to_string(size) + " buf=" +
              Show(reinterpret_cast<BYTE*>(buf), cap + 1);
     }
     if (verb == "info") {
       DWORD keys = 99, maxKey = 99, values = 99, maxName = 99;
       LONG rc = RegQueryInfoKeyA(h, nullptr, nullptr, nullptr, &keys, &maxKey, nullptr, &values,
                                  &maxName, nullptr, nullptr, nullptr);
-      return Code(rc) + " subkeys=" + std::to_string(keys) + " max-subkey=" + std::to_string(maxKey) +
+      return std::to_string(rc) + " subkeys=" + std::to_string(keys) + " max-subkey=" + std::to_string(maxKey) +
              " values=" + std::to_string(values) + " max-value-name=" + std::to_string(maxName);
     }
     // keys H: the names in order; values H: names and data as a set (Wine
@@ -170,7 +166,7 @@ class Runner {
     if (verb == "values") std::sort(found.begin(), found.end());
     std::string out;
     for (const std::string& s : found) out += s + " ";
-    return verb == "keys" || verb == "values" ? out + "end=" + Code(rc) : "unknown verb";
+    return verb == "keys" || verb == "values" ? out + "end=" + std::to_string(rc) : "unknown verb";
   }
 
  private:

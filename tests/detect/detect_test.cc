@@ -41,6 +41,7 @@ TEST(Detect, Edges) {
       {'M', "f:<241>\\miktex\\bin\\tex.exe r:<241>\\miktex\\config\\md.ini I=<241> l=C:\\l", "1|<241>|C:\\l"},
       {'M', "f:C:\\T\\miktex\\bin\\tex.exe I=C:\\T L=<261>", "3|C:\\T|"},
       {'M', "f:C:\\All\\miktex\\bin\\tex.exe i=C:\\Gone I=C:\\All L=C:\\l", "0||"},  // the user's first
+      {'M', "f:C:\\miktex\\bin\\tex.exe i= l=C:\\l", "0||"},  // an empty root is none, not the drive's
       // The newest version's value or none, never an older one's; "\xD5\x5C" is one character.
       {'G', "GPL8.50=C:\\gpl\\x.dll AFPL8.0=C:\\afpl\\x.dll AFPL8.54", "0|C:\\gpl"},
       {'G', "GPL10.0=C:\\gs\\bin\\gs\xD5\x5C.dll", "0|C:\\gs\\bin"},
