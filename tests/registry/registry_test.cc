@@ -20,7 +20,6 @@ void Fail(const char* call, int nth = 1, LONG error = ERROR_ACCESS_DENIED) {  //
   for (int i = 1; i <= nth; ++i) emulated::InjectRegistryFault(call, i < nth ? ERROR_SUCCESS : error, 1);
 }
 
-// HKCU\`sub` and below: "[subkey]" before its values, each "name=text;" (REG_SZ) or "name=type:bytes;".
 // A value exactly as given (a string's terminator included), past the code under test.
 void Put(const std::string& sub, const char* name, DWORD type, const std::string& bytes) {
   HKEY key = nullptr;
@@ -29,6 +28,7 @@ void Put(const std::string& sub, const char* name, DWORD type, const std::string
   RegCloseKey(key);
 }
 
+// HKCU\`sub` and below: "[subkey]" before its values, each "name=text;" (REG_SZ) or "name=type:bytes;".
 std::string Dump(const std::string& sub) {
   HKEY key;
   if (RegOpenKeyExA(HKEY_CURRENT_USER, sub.c_str(), 0, KEY_READ, &key)) return "";
