@@ -1,16 +1,7 @@
 #!/usr/bin/env python3
-"""Runs one end-to-end scenario file on one backend, in one code page.
-
-    run_scenario.py --backend native --bin-dir DIR [--codepage 936|1252] FILE
-    run_scenario.py --backend x86|x64 --exe-dir DIR --wine-prefix DIR [--codepage ...] FILE
-
-native: the POSIX build on a fresh emulated machine per case (QUILLMARK_ACP
-is the code page), registry preset by its own +regf, read by quillmark-reg.
-x86/x64: quillmark.exe under Wine in the run's shared prefix (LANG gives the
-code page), registry preset by one `reg import`, read by the prefix's reg.exe
-of the same bitness. The format is in README.md here. Exit code 0 all
-passed, 1 a case failed, 77 no case could run here.
-"""
+"""Runs one end-to-end scenario file on one backend (native, x86, x64), in one
+code page; README.md here describes the backends and the format. Exit code 0
+all passed, 1 a case failed, 77 no case could run here."""
 
 import argparse
 import os
@@ -58,7 +49,7 @@ def full_key(key):
 
 
 def parse(path):
-    stem, cases, common, backends = os.path.splitext(os.path.basename(path))[0], [], [], None
+    stem, cases, common = os.path.splitext(os.path.basename(path))[0], [], []
     for n, line in enumerate(open(path, encoding="utf-8").read().split("\n"), 1):
         if not line.strip() or line.startswith("#"):
             continue
@@ -67,23 +58,16 @@ def parse(path):
         case = cases[-1] if cases else None
         run = case.runs[-1] if case and case.runs else None
         if key == "case":
-            cases.append(SimpleNamespace(name=f"{stem}.{value}", backends=backends, codepages=None,
-                                         cwd="{DIR}", winver=None, env={}, interpreter=False,
-                                         setup=list(common), runs=[], checks=[], broadcast=None))
+            cases.append(SimpleNamespace(name=f"{stem}.{value}", backends="", codepages="", cwd="{DIR}",
+                                         winver=None, env={}, setup=list(common), runs=[], checks=[], broadcasts=0))
         elif key in SETUP:  # before the first case: every case's first steps
             (case.setup if case else common).append((key, value))
-        elif key in ("backends", "codepages"):
-            words = value.split() if key == "backends" else [int(c) for c in value.split()]
-            setattr(case, key, words) if case else None
-            backends = words if not case and key == "backends" else backends
-        elif key in ("cwd", "winver", "interpreter"):
-            setattr(case, key, value or True)
+        elif key in ("backends", "codepages", "cwd", "winver"):
+            setattr(case, key, value)
         elif key == "env":
             case.env.update([value.split("=", 1)])
         elif key == "args":
             case.runs.append(SimpleNamespace(args=split_args(value), out=[], any=False, exit=0))
-        elif key == "arg":
-            run.args.append(value)
         elif key in ("stdout", "stdout-esc", "stdout-file"):
             run.out.append((key, value))
         elif key == "results":
@@ -100,8 +84,8 @@ def parse(path):
             name = args[args.index("/v") + 1] if "/v" in args else "(Default)"
             kind, _, data = shown.partition(" ")
             case.checks.append(["reg-query", query, [full_key(args[0]), f"    {name}    {kind}    {data}"], n])
-        elif key in ("broadcast", "broadcast-none"):
-            case.broadcast = (case.broadcast or []) + ([value] if value else [])
+        elif key in ("broadcasts", "broadcast-none"):  # the latter: 0
+            case.broadcasts = int(value or 0)
         else:
             sys.exit(f"{path}:{n}: unknown directive '{key}'")
     return cases
@@ -110,14 +94,13 @@ def parse(path):
 def reg_value(args):
     """reg add's arguments as (key, name, type, data); name None (no /v, no
     /ve) only makes the key. Texts stay str: each backend encodes them."""
-    opts, i = {"/v": None, "/t": "REG_SZ", "/s": "\\0", "/d": ""}, 1
-    while i < len(args):
-        flag = args[i].lower()
-        opts.update({"/v": ""} if flag == "/ve" else {flag: args[i + 1]})
-        i += 1 if flag == "/ve" else 2
+    opts, rest = {"/v": None, "/t": "REG_SZ", "/d": ""}, args[1:]
+    while rest:
+        flag = rest.pop(0).lower()
+        opts["/v" if flag == "/ve" else flag] = "" if flag == "/ve" else rest.pop(0)
     kind, data = opts["/t"], opts["/d"]
     data = (int(data, 0).to_bytes(4, "little") if kind == "REG_DWORD" else bytes.fromhex(data)
-            if kind == "REG_BINARY" else "".join(p + "\0" for p in data.split(opts["/s"])) + "\0"
+            if kind == "REG_BINARY" else data.replace("\\0", "\0") + "\0\0"
             if kind == "REG_MULTI_SZ" else data + "\0")
     return full_key(args[0]), opts["/v"], TYPES[kind], data
 
@@ -131,17 +114,15 @@ class Native:
         self.drive_c, self.lost = os.path.join(self.prefix, "drive_c"), 0
         shutil.rmtree(self.prefix, ignore_errors=True)
         os.makedirs(self.drive_c)
-        if case.interpreter:  # the launcher's: Wine has cmd.exe, the emulated machine a stand-in
-            shutil.copy(os.path.join(HERE, "cmd.sh"), self.drive_c)
+        shutil.copy(os.path.join(HERE, "cmd.sh"), self.drive_c)  # the machine's stand-in for cmd.exe
 
     def end(self, passed):
         shutil.rmtree(self.prefix, ignore_errors=True) if passed else print(f"  kept {self.prefix}")
 
     def tool(self, name, args, extra={}, **kw):
         env = {"PATH": "/usr/bin:/bin", "HOME": self.prefix, "LANG": "C", "QUILLMARK_PREFIX": self.prefix,
-               "QUILLMARK_ACP": str(self.cp), **extra}
+               "QUILLMARK_ACP": str(self.cp), "ComSpec": "C:\\cmd.sh", **extra}
         env.update({"QUILLMARK_WINVER": self.case.winver} if self.case.winver else {})
-        env.update({"ComSpec": "C:\\cmd.sh"} if self.case.interpreter else {})
         return subprocess.run([os.path.join(self.bin, name)] + [a.encode(self.enc) for a in args], env=env,
                               capture_output=True, timeout=120, **kw)
 
@@ -189,6 +170,8 @@ class Wine:
             self.reg(["delete", r"HKCU\Software\Wine\AppDefaults\quillmark.exe", "/f"])
 
     def run(self, args, cwd, extra):
+        # Wine builds a program's PATH from the registry and WINEPATH.
+        extra = {("WINEPATH" if k == "PATH" else k): v for k, v in extra.items()}
         r = winerun.run_exe(self.prefix, self.exe, args, cwd=cwd, codepage=self.cp, env=extra)
         self.lost += winerun.loader_fault(r)
         return r
@@ -311,8 +294,8 @@ def run_case(case, backend, opts):
                 kind == "file-content" and got != text_bytes(content):
             failures.append(f"line {n}: {kind} {expand(target)}" + (f": {got!r}" if got else ""))
     got = backend.broadcasts()
-    if case.broadcast is not None and got is not None and got != case.broadcast:
-        failures.append(f"broadcast.log: {got}, expected {case.broadcast}")
+    if got is not None and got != ["WM_SETTINGCHANGE Environment"] * case.broadcasts:
+        failures.append(f"broadcast.log: {got}, expected {case.broadcasts} announcement(s)")
     return failures
 
 
@@ -332,8 +315,8 @@ def main():
     backend, ran, failed = Native(opts) if opts.backend == "native" else Wine(opts), 0, 0
     for case in parse(opts.scenario):
         if (opts.case and not case.name.endswith("." + opts.case) or case.winver and opts.backend == "x64"
-                or case.backends and opts.backend not in case.backends
-                or case.codepages and opts.codepage not in case.codepages):
+                or case.backends and opts.backend not in case.backends.split()
+                or case.codepages and str(opts.codepage) not in case.codepages.split()):
             continue
         ran += 1
         for attempt in (1, 2):
