@@ -84,8 +84,8 @@ def parse(path):
             name = args[args.index("/v") + 1] if "/v" in args else "(Default)"
             kind, _, data = shown.partition(" ")
             case.checks.append(["reg-query", query, [full_key(args[0]), f"    {name}    {kind}    {data}"], n])
-        elif key in ("broadcasts", "broadcast-none"):  # the latter: 0
-            case.broadcasts = int(value or 0)
+        elif key == "broadcasts":
+            case.broadcasts = int(value)
         else:
             sys.exit(f"{path}:{n}: unknown directive '{key}'")
     return cases
