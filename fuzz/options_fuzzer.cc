@@ -5,8 +5,6 @@
 // first word that starts the command interpreter (-run, a program name) or
 // any word naming Z:, the host's root, is skipped: those would run or delete
 // what the input names.
-#include <unistd.h>
-
 #include <cstdint>
 #include <string>
 
@@ -21,8 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                        "RegQueryInfoKeyA", "RegCloseKey", "SHDeleteKeyA", "*"};
   static qmfuzz::Machine m;
   static const bool ready = [] {
-    ::setenv("windir", "C:\\WINDOWS", 1);
-    ::setenv("ComSpec", "C:\\COMMAND.COM", 1);
     ::setenv("Path", "C:\\WINDOWS;C:\\a", 1);
     m.Write("AUTOEXEC.BAT", "@echo off\r\nset Path=\"C:\\a;%Path%\"\r\nwin\r\n");
     m.Write("CONFIG.SYS", "DEVICE=C:\\WINDOWS\\HIMEM.SYS\r\nFILES=40\r\n");
@@ -32,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     m.Value("Software\\Fuzz", "num", REG_DWORD, std::string("\1\0\0\0", 4));
     m.Value("Software\\Fuzz\\1.0", "v", REG_SZ, std::string("one", 4));
     m.Keep();
-    return ::chdir(m.Host("work/src").c_str()) == 0 && std::freopen("/dev/null", "w", stdout);
+    return std::freopen("/dev/null", "w", stdout) != nullptr;
   }();
   if (size == 0 || !ready) return 0;
   auto words = qmfuzz::Split(data + 1, size - 1);
