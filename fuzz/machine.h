@@ -42,13 +42,6 @@ class Machine {
     std::ofstream(Host(name), std::ios::binary) << bytes;
   }
   std::string Read(const std::string& name) const { return Slurp(Host(name)); }
-  void Value(const char* subkey, const char* name, DWORD type, const std::string& data) const {
-    HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_CURRENT_USER, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                   static_cast<DWORD>(data.size()));
-    RegCloseKey(key);
-  }
   // What the registry and the files hold now is what every later input starts from.
   void Keep() {
     if (emulated::FinishRun() != 0) std::abort();
