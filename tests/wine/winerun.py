@@ -33,9 +33,7 @@ def available():
     return all(os.access(p, os.X_OK) for p in (WINE32, WINE64, WINESERVER))
 
 
-def wine_env(prefix, codepage=1252, extra=None):
-    """Only what a Wine process needs: Wine hands every host variable on to
-    the program, and results must not depend on who runs the tests."""
+def wine_env(prefix, codepage=1252, extra=None):  # Wine hands all it is given on to the program
     env = {"PATH": "/usr/local/bin:/usr/bin:/bin", "WINEPREFIX": prefix, "WINEDEBUG": "-all",
            "WINEARCH": "win64", "LANG": LANGS[codepage],
            "WINEDLLOVERRIDES": "mscoree=;mshtml=;winemenubuilder.exe="}
@@ -59,8 +57,7 @@ def loader_fault(r):
 
 
 def _run(cmd, env, cwd=None, timeout=120):
-    """Output goes through files, not pipes: a service that Wine starts may
-    hold an inherited pipe open long after the program has ended."""
+    # Through files, not pipes: a service Wine starts may hold an inherited pipe open for long.
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         rc = subprocess.run(cmd, cwd=cwd, env=env, stdout=out, stderr=err,
                             stdin=subprocess.DEVNULL, timeout=timeout).returncode
