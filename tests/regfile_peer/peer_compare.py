@@ -68,9 +68,8 @@ def differences(nn, w, q):
            for k in set(w) ^ set(q)]
     for k in set(w) & set(q):
         for name in set(w[k]) | set(q[k]):
-            kind = ("only-regedit" if name not in q[k] else "only-quillmark"
-                    if name not in w[k] else "differs" if w[k][name] != q[k][name] else None)
-            if kind:
+            if w[k].get(name) != q[k].get(name):
+                kind = "only-regedit" if name not in q[k] else "only-quillmark" if name not in w[k] else "differs"
                 out.append(f'{nn} {kind} [{k}] "{name}"')
     return out
 
