@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
 """Runs the ```console examples of README.md and compares their output exactly.
 
-    check_readme.py --bin-dir DIR README.md
-
 The conventions are README.md's "How the examples are checked"; besides, a
 "> " line right after a command continues it, quillmark-reg's CR LF is
 compared as LF, and the setup is the ```sh block after "<!-- readme-check: setup -->".

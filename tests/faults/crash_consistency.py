@@ -3,8 +3,6 @@
 integrity_check), holding what `quillmark-reg query KEY /s` showed before that
 run or what a finished import shows, never something between.
 
-    crash_consistency.py BIN_DIR [--runs N] [--keys K] [--seed S]
-
 Files A and B give the same keys and names different data; each run imports
 the one the store does not hold, killed somewhere within the time an import
 takes (half of them near its end, some finish).

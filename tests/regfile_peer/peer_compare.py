@@ -6,8 +6,6 @@ which marks anything, must change and create nothing. The list (and which
 runs report a failure) must be expected.txt exactly; exit 77 when Wine or the
 .exe is not there. Beside the real files runs a REGEDIT4 file of hex(2)/hex(7)
 8-bit text, which both tools must import alike.
-
-    peer_compare.py --exe quillmark.exe --reg-dir DIR --wine-prefix PREFIX
 """
 
 import argparse
