@@ -1,6 +1,7 @@
 // The emulated machine of a fuzz target: a prefix in memory (/dev/shm where
-// there is one) with a few directories, put back before every input as Keep()
-// left it, so that an input that fails does so on its own and replays.
+// there is one) with a few directories, C:\work\src the current one, put back
+// before every input as Keep() left it, so that an input that fails does so on
+// its own and replays.
 #pragma once
 
 #include <stdlib.h>
@@ -27,9 +28,12 @@ class Machine {
     if (!::mkdtemp(dir.data())) std::abort();
     dir_ = dir;
     ::setenv("QUILLMARK_PREFIX", dir_.c_str(), 1);
+    ::setenv("windir", "C:\\WINDOWS", 1);
+    ::setenv("ComSpec", "C:\\COMMAND.COM", 1);
     for (const char* d : {"windows/system32", "work/src", "a/b", "ab", "tex/bin", "Program Files/x.y"})
       fs::create_directories(Host(d));
     fs::create_directories(Host(std::string(200, 'L') + "/" + std::string(58, 'M')));  // 262 in all
+    if (::chdir(Host("work/src").c_str()) != 0) std::abort();
   }
   ~Machine() { fs::remove_all(dir_); }
 
@@ -38,13 +42,6 @@ class Machine {
     std::ofstream(Host(name), std::ios::binary) << bytes;
   }
   std::string Read(const std::string& name) const { return Slurp(Host(name)); }
-  void Value(const char* subkey, const char* name, DWORD type, const std::string& data) const {
-    HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_CURRENT_USER, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                   static_cast<DWORD>(data.size()));
-    RegCloseKey(key);
-  }
   // What the registry and the files hold now is what every later input starts from.
   void Keep() {
     if (emulated::FinishRun() != 0) std::abort();

@@ -5,8 +5,6 @@
 // first word that starts the command interpreter (-run, a program name) or
 // any word naming Z:, the host's root, is skipped: those would run or delete
 // what the input names.
-#include <unistd.h>
-
 #include <cstdint>
 #include <string>
 
@@ -14,6 +12,7 @@
 #include "detect/tex_detect.h"
 #include "env/pathlist.h"
 #include "machine.h"
+#include "registry/regfile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const char* const kCalls[] = {"RegOpenKeyExA", "RegCreateKeyExA", "RegQueryValueExA",
@@ -21,18 +20,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                        "RegQueryInfoKeyA", "RegCloseKey", "SHDeleteKeyA", "*"};
   static qmfuzz::Machine m;
   static const bool ready = [] {
-    ::setenv("windir", "C:\\WINDOWS", 1);
-    ::setenv("ComSpec", "C:\\COMMAND.COM", 1);
     ::setenv("Path", "C:\\WINDOWS;C:\\a", 1);
     m.Write("AUTOEXEC.BAT", "@echo off\r\nset Path=\"C:\\a;%Path%\"\r\nwin\r\n");
     m.Write("CONFIG.SYS", "DEVICE=C:\\WINDOWS\\HIMEM.SYS\r\nFILES=40\r\n");
-    m.Write("in.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Fuzz\\I]\r\n\"s\"=\"x\"\r\n");
-    m.Value("Environment", "Path", REG_SZ, std::string("C:\\a", 5));
-    m.Value("Software\\Fuzz", "list", REG_EXPAND_SZ, std::string("C:\\a;C:\\ab", 10));
-    m.Value("Software\\Fuzz", "num", REG_DWORD, std::string("\1\0\0\0", 4));
-    m.Value("Software\\Fuzz\\1.0", "v", REG_SZ, std::string("one", 4));
+    m.Write("in.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Environment]\r\n\"Path\"=\"C:\\\\a\"\r\n\r\n"
+            "[HKEY_CURRENT_USER\\Software\\Fuzz]\r\n\"list\"=hex(2):43,3a,5c,61,3b,43,3a,5c,61,62,00\r\n"
+            "\"num\"=dword:00000001\r\n\r\n[HKEY_CURRENT_USER\\Software\\Fuzz\\1.0]\r\n\"v\"=\"one\"\r\n"
+            "\r\n[HKEY_CURRENT_USER\\Software\\Fuzz\\I]\r\n\"s\"=\"x\"\r\n");
+    if (qm::ProcessRegFile("C:\\in.reg", qm::RegFileMode::Import) != 0) std::abort();
     m.Keep();
-    return ::chdir(m.Host("work/src").c_str()) == 0 && std::freopen("/dev/null", "w", stdout);
+    return std::freopen("/dev/null", "w", stdout) != nullptr;
   }();
   if (size == 0 || !ready) return 0;
   auto words = qmfuzz::Split(data + 1, size - 1);

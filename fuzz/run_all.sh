@@ -1,10 +1,8 @@
 #!/bin/sh
-# Runs every fuzz target for SECONDS (default 30) from its seeds, one after
-# another: fuzz/run_all.sh [SECONDS] [BUILD_DIR]. BUILD_DIR (default
-# build/fuzz) is configured with CC=clang CXX=clang++ -DQM_FUZZ=ON. The
-# registration-file reader also starts from the real files of the shared test
-# data, read where they are. A crash leaves its input in
-# BUILD_DIR/fuzz/NAME-work/. Extra libFuzzer options: QM_FUZZ_OPTIONS.
+# fuzz/run_all.sh [SECONDS] [BUILD_DIR]: every fuzz target in turn for SECONDS
+# (default 30) in BUILD_DIR (default build/fuzz, configured as scripts/test.sh
+# does), the reader of .reg files from the real ones of the shared test data.
+# A crash leaves its input in BUILD_DIR/fuzz/NAME-work/. Extra libFuzzer options: QM_FUZZ_OPTIONS.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${2:-$here/../build/fuzz}" && pwd)

@@ -1,15 +1,9 @@
 #!/usr/bin/env python3
 """Runs the ```console examples of README.md and compares their output exactly.
 
-    check_readme.py --bin-dir DIR README.md
-
-README.md's "How the examples are checked" states the convention: "$ " starts
-a command, "> " continues it, every other line is the expected output of the
-command before it (standard output and error together; quillmark-reg's CR LF
-compared as LF); each block runs in one bash on a machine of its own, after
-the ```sh block that follows "<!-- readme-check: setup -->", in a clean
-environment (PATH: DIR and the system's, HOME new, LANG=C); every command
-must exit with 0.
+The conventions are README.md's "How the examples are checked"; besides, a
+"> " line right after a command continues it, quillmark-reg's CR LF is
+compared as LF, and the setup is the ```sh block after "<!-- readme-check: setup -->".
 """
 
 import argparse
@@ -22,34 +16,22 @@ import sys
 import tempfile
 
 MARK = "\x1eREADME-CHECK"  # ends each command's output: a byte no example prints
+BLOCK = re.compile(r"^(<!-- readme-check: setup -->\n)?```(\S*)\n(.*?)^```", re.M | re.S)
+# "$ " and its "> " continuation lines, then the output: every line up to the next "$ ".
+COMMAND = re.compile(r"^\$ (.*(?:\n>(?: .*)?$)*)\n((?:(?!\$ ).*\n)*)", re.M)
 
 
-def parse(lines):
-    """(setup text, [(line, [[command, line, expected lines]]])."""
-    setup, blocks, i = None, [], 0
-    while i < len(lines):
-        fence = re.match(r"^```(\S*)", lines[i])
-        if not fence:
-            i += 1
-            continue
-        start, body = i, []
-        i += 1
-        while i < len(lines) and not lines[i].startswith("```"):
-            body.append(lines[i])
-            i += 1
-        i += 1
-        if start > 0 and lines[start - 1].strip() == "<!-- readme-check: setup -->":
-            setup = "\n".join(body)
-        elif fence[1] == "console":
-            commands = []
-            for k, text in enumerate(body, start + 2):
-                if text.startswith("$ "):
-                    commands.append([text[2:], k, []])
-                elif (text.startswith("> ") or text == ">") and commands and not commands[-1][2]:
-                    commands[-1][0] += "\n" + text[2:]
-                else:
-                    commands[-1][2].append(text)
-            blocks.append((start + 1, commands))
+def parse(text):
+    """(setup text, [(line, [[command, line, expected output]]])."""
+    setup, blocks = None, []
+    for b in BLOCK.finditer(text):
+        line = text.count("\n", 0, b.start(3)) + 1
+        if b[1]:
+            setup = b[3]
+        elif b[2] == "console":
+            commands = [[re.sub(r"\n> ?", "\n", c[1]), line + b[3].count("\n", 0, c.start()), c[2]]
+                        for c in COMMAND.finditer(b[3])]
+            blocks.append((line - 1, commands))
     return setup, blocks
 
 
@@ -76,10 +58,9 @@ def run_block(setup, commands, bin_dir):
         got, status = pieces[2 * n + 2], pieces[2 * n + 3]
         if cmd.startswith("quillmark-reg "):
             got = got.replace("\r\n", "\n")
-        want = "".join(e + "\n" for e in expected)
-        if got != want:
+        if got != expected:
             failures.append(f"line {line}: `{cmd}` printed something else:\n" + "".join(
-                difflib.unified_diff(want.splitlines(True), got.splitlines(True), "README", "actual")))
+                difflib.unified_diff(expected.splitlines(True), got.splitlines(True), "README", "actual")))
         if status != "0":
             failures.append(f"line {line}: `{cmd}` exited with {status}")
     return failures
@@ -90,7 +71,7 @@ def main():
     ap.add_argument("--bin-dir", required=True)
     ap.add_argument("readme")
     opts = ap.parse_args()
-    setup, blocks = parse(open(opts.readme, encoding="utf-8").read().split("\n"))
+    setup, blocks = parse(open(opts.readme, encoding="utf-8").read())
     if setup is None or not blocks:
         print("no setup block or no example")
         return 2

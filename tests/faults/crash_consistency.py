@@ -1,14 +1,11 @@
 #!/usr/bin/env python3
-"""A large +regf killed at random moments leaves the store whole, holding the
-state before that run or the one after it, never something between.
+"""A large +regf killed at random moments leaves the store whole (PRAGMA
+integrity_check), holding what `quillmark-reg query KEY /s` showed before that
+run or what a finished import shows, never something between.
 
-    crash_consistency.py BIN_DIR [--runs N] [--keys K] [--seed S]
-
-Files A and B write the same keys and names with different data; each run
-imports the one the store does not hold and is killed with SIGKILL somewhere
-within the time an import takes (half of them near its end, some finish).
-After each: PRAGMA integrity_check is ok, and `quillmark-reg query KEY /s`
-prints what it printed before the run or what a finished import prints.
+Files A and B give the same keys and names different data; each run imports
+the one the store does not hold, killed somewhere within the time an import
+takes (half of them near its end, some finish).
 """
 
 import argparse
@@ -38,7 +35,6 @@ def main():
     env.update(PATH="/usr/bin:/bin", LANG="C")
 
     def machine(name):
-        env_m = dict(env, QUILLMARK_PREFIX=os.path.join(root, name))
         os.makedirs(os.path.join(root, name, "drive_c"))
         for gen in "AB":
             lines = ["REGEDIT4", ""]
@@ -48,7 +44,7 @@ def main():
                 lines += [f'"d"=dword:{k * 7 + ord(gen):08x}',
                           '"b"=hex:' + ",".join(f"{(k + ord(gen) + i) & 255:02x}" for i in range(16)), ""]
             open(os.path.join(root, name, "drive_c", f"{gen}.reg"), "w").write("\r\n".join(lines))
-        return env_m
+        return dict(env, QUILLMARK_PREFIX=os.path.join(root, name))
 
     def start(env_m, gen):
         return subprocess.Popen([os.path.join(opts.bin_dir, "quillmark"), "+regf", f"C:\\{gen}.reg"],
@@ -79,9 +75,9 @@ def main():
                 p.send_signal(signal.SIGKILL)
             out, err = p.communicate()
             killed = p.returncode == -signal.SIGKILL
-            con = sqlite3.connect(os.path.join(store["QUILLMARK_PREFIX"], "registry.db"), timeout=30)
-            check = [r[0] for r in con.execute("PRAGMA integrity_check")]
-            con.close()
+            db = sqlite3.connect(os.path.join(store["QUILLMARK_PREFIX"], "registry.db"))
+            check = [r[0] for r in db.execute("PRAGMA integrity_check")]
+            db.close()
             after = state(store)
             outcome = ("killed, " if killed else "") + ("before" if after == now else "after"
                                                         if after == expected[gen] else "neither")

@@ -3,13 +3,9 @@
 `regedit /s` and with `quillmark.exe +regf` -- exports both trees with
 `regedit /e` and lists where they differ; then `-regf` of every file, none of
 which marks anything, must change and create nothing. The list (and which
-runs report a failure) must be expected.txt exactly.
-
-    peer_compare.py --exe quillmark.exe --reg-dir DIR --wine-prefix PREFIX [--show]
-
-Beside the real files runs one made here: a REGEDIT4 file of hex(2)/hex(7)
-8-bit text, which both tools must import alike. Exit 0, 1 on a difference,
-77 when Wine or the .exe is not there.
+runs report a failure) must be expected.txt exactly; exit 77 when Wine or the
+.exe is not there. Beside the real files runs a REGEDIT4 file of hex(2)/hex(7)
+8-bit text, which both tools must import alike.
 """
 
 import argparse
@@ -43,19 +39,13 @@ def moved(raw, side, nn):
 def parse_export(raw):
     """{key: {value name: data}} of a regedit /e file (UTF-16)."""
     tree, current = {}, None
-    lines = raw.decode("utf-16", "replace").replace("\r\n", "\n").split("\n") if raw else []
-    i = 0
-    while i < len(lines):
-        line = lines[i]
+    text = raw.decode("utf-16", "replace").replace("\r\n", "\n") if raw else ""
+    for line in re.sub(r"\\\n[ \t]*", "", text).split("\n"):  # hex data goes on after a "\"
         if line.startswith("["):
             current = tree.setdefault(line[1:line.rindex("]")], {})
         elif current is not None and line[:1] in ('"', "@"):
-            while line.endswith("\\") and i + 1 < len(lines):
-                i += 1
-                line = line[:-1] + lines[i].strip()
             m = re.match(r'@|"((?:[^"\\]|\\.)*)"', line)
             current[re.sub(r"\\(.)", r"\1", m[1] or "")] = line[m.end() + 1:]
-        i += 1
     return tree
 
 
@@ -76,9 +66,8 @@ def differences(nn, w, q):
            for k in set(w) ^ set(q)]
     for k in set(w) & set(q):
         for name in set(w[k]) | set(q[k]):
-            kind = ("only-regedit" if name not in q[k] else "only-quillmark"
-                    if name not in w[k] else "differs" if w[k][name] != q[k][name] else None)
-            if kind:
+            if w[k].get(name) != q[k].get(name):
+                kind = "only-regedit" if name not in q[k] else "only-quillmark" if name not in w[k] else "differs"
                 out.append(f'{nn} {kind} [{k}] "{name}"')
     return out
 
@@ -88,7 +77,6 @@ def main():
     ap.add_argument("--exe", required=True)
     ap.add_argument("--reg-dir", required=True)
     ap.add_argument("--wine-prefix", required=True)
-    ap.add_argument("--show", action="store_true", help="print the list as found")
     opts = ap.parse_args()
     exe, prefix = os.path.abspath(opts.exe), os.path.abspath(opts.wine_prefix)
     if not winerun.available() or not os.path.exists(exe) or not os.path.isdir(prefix):
@@ -138,19 +126,15 @@ def main():
         found.append("-regf created keys")
     run(regedit, "/s", r"C:\peer\clean.reg")
 
-    expected = open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "expected.txt"),
-                    encoding="utf-8").read().split("\n")
-    expected = sorted(line.split("  #")[0] for line in expected if line and line[0] != "#")
-    found = sorted(set(found)) if not opts.show else sorted(found)
-    if opts.show:
-        print("\n".join(found))
-    for line in sorted(set(found) - set(expected)):
+    found = set(found)
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "expected.txt")) as f:
+        expected = {line.split("  #")[0] for line in f.read().splitlines() if line[:1] not in "#"}
+    for line in sorted(found - expected):
         print("UNEXPECTED " + line)
-    for line in sorted(set(expected) - set(found)):
+    for line in sorted(expected - found):
         print("GONE       " + line)
-    print(f"{len(sources)} files, {len(set(found))} differences, "
-          f"{len(set(found) ^ set(expected))} not as expected")
-    return 0 if set(found) == set(expected) else 1
+    print(f"{len(sources)} files, {len(found)} differences, {len(found ^ expected)} not as expected")
+    return 0 if found == expected else 1
 
 
 if __name__ == "__main__":

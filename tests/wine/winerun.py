@@ -6,10 +6,8 @@
     winerun.py run PREFIX EXE [ARG...]   run EXE there (a run that may be
                                 made twice); its exit code, 77 if it cannot
 
-`start` leaves a persistent wineserver behind: without it every Wine process
-would start (and wait for) a server of its own, most of Wine's start-up cost.
-Wine takes a program's ANSI code page from LANG, and only from a locale that
-exists: zh_CN.UTF-8 gives 936, en_US.UTF-8 gives 1252 (LANGS below).
+`start` leaves a persistent wineserver behind, or every Wine process would
+start (and wait for) a server of its own, most of Wine's start-up cost.
 """
 
 import os
@@ -23,13 +21,11 @@ WINE32 = "/usr/lib/wine/wine"
 WINE64 = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 SKIP = 77  # ctest SKIP_RETURN_CODE: could not run here
-LANGS = {936: "zh_CN.UTF-8", 1252: "en_US.UTF-8"}
+LANGS = {936: "zh_CN.UTF-8", 1252: "en_US.UTF-8"}  # the ANSI code page: LANG, if the locale exists
 # The code page reg.exe writes to a pipe in: the console's, the OEM one.
 OEM = {936: "gbk", 1252: "cp437"}
-SERVER_LINGER_SECONDS = 600
-# Now and then Wine's host-side loader trips glibc's _dl_fini assertion as
-# the Wine process ends, after the program has finished: the exit code is
-# then ld.so's 127 and the program's result is lost (not wrong).
+# Now and then, after the program has finished, Wine's host-side loader trips
+# glibc's _dl_fini assertion: the exit code is ld.so's 127, the result lost.
 LOADER_FAULT = b"Inconsistency detected by ld.so"
 
 
@@ -37,9 +33,7 @@ def available():
     return all(os.access(p, os.X_OK) for p in (WINE32, WINE64, WINESERVER))
 
 
-def wine_env(prefix, codepage=1252, extra=None):
-    """Only what a Wine process needs: Wine hands every host variable on to
-    the program, and results must not depend on who runs the tests."""
+def wine_env(prefix, codepage=1252, extra=None):  # Wine hands all it is given on to the program
     env = {"PATH": "/usr/local/bin:/usr/bin:/bin", "WINEPREFIX": prefix, "WINEDEBUG": "-all",
            "WINEARCH": "win64", "LANG": LANGS[codepage],
            "WINEDLLOVERRIDES": "mscoree=;mshtml=;winemenubuilder.exe="}
@@ -63,8 +57,7 @@ def loader_fault(r):
 
 
 def _run(cmd, env, cwd=None, timeout=120):
-    """Output goes through files, not pipes: a service that Wine starts may
-    hold an inherited pipe open long after the program has ended."""
+    # Through files, not pipes: a service Wine starts may hold an inherited pipe open for long.
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         rc = subprocess.run(cmd, cwd=cwd, env=env, stdout=out, stderr=err,
                             stdin=subprocess.DEVNULL, timeout=timeout).returncode
@@ -101,7 +94,7 @@ def start(prefix):
     os.makedirs(prefix)
     env = wine_env(prefix)
     # The server outlives this process: it must not hold on to our output.
-    subprocess.run([WINESERVER, f"-p{SERVER_LINGER_SECONDS}"], env=env, check=True,
+    subprocess.run([WINESERVER, "-p600"], env=env, check=True,
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for _ in range(2):  # booting a booted prefix again changes nothing
         boot = _run([WINE64, "wineboot", "--init"], env, timeout=300)
