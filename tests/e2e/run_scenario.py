@@ -119,26 +119,21 @@ class Native:
     def end(self, passed):
         shutil.rmtree(self.prefix, ignore_errors=True) if passed else print(f"  kept {self.prefix}")
 
-    def tool(self, name, args, extra={}, **kw):
+    def run(self, args, cwd=None, extra={}, name="quillmark"):
         env = {"PATH": "/usr/bin:/bin", "HOME": self.prefix, "LANG": "C", "QUILLMARK_PREFIX": self.prefix,
                "QUILLMARK_ACP": str(self.cp), "ComSpec": "C:\\cmd.sh", **extra}
         env.update({"QUILLMARK_WINVER": self.case.winver} if self.case.winver else {})
         return subprocess.run([os.path.join(self.bin, name)] + [a.encode(self.enc) for a in args], env=env,
-                              capture_output=True, timeout=120, **kw)
+                              capture_output=True, timeout=120, cwd=cwd)
 
-    def run(self, args, cwd, extra):
-        return self.tool("quillmark", args, extra, cwd=cwd)
-
-    def setup_registry(self, lines):
+    def import_setup(self, dos):
         # The machine is new: a deletion has nothing to delete, and its import
         # is the program's own, whose result the case's checks then show.
-        open(os.path.join(self.drive_c, "qm-e2e-setup.reg"), "wb").write(lines.encode("utf-16"))
-        r = self.tool("quillmark", ["+regf", r"C:\qm-e2e-setup.reg"])
-        if RESULTS["ok"].encode() not in r.stdout:
-            raise RuntimeError(f"the setup's import failed: {r.stdout!r}\n{lines}")
+        r = self.run(["+regf", dos])
+        return "" if RESULTS["ok"].encode() in r.stdout else f"printed {r.stdout!r}"
 
     def query(self, queries):
-        return [(self.tool("quillmark-reg", ["query"] + q), self.enc) for q in queries]
+        return [(self.run(["query"] + q, name="quillmark-reg"), self.enc) for q in queries]
 
     def broadcasts(self):
         path = os.path.join(self.prefix, "broadcast.log")
@@ -179,11 +174,9 @@ class Wine:
     def reg(self, args):
         return winerun.run_reg(self.prefix, self.bits, args, codepage=self.cp)
 
-    def setup_registry(self, lines):
-        open(os.path.join(self.drive_c, "qm-e2e-setup.reg"), "wb").write(lines.encode("utf-16"))
-        r = self.reg(["import", r"C:\qm-e2e-setup.reg"])
-        if r.returncode:
-            raise RuntimeError(f"reg import failed: {r.stdout + r.stderr!r}\n{lines}")
+    def import_setup(self, dos):
+        r = self.reg(["import", dos])
+        return r.returncode and f"exit {r.returncode}: {r.stdout + r.stderr!r}"
 
     def query(self, queries):
         # reg.exe writes in the console's (OEM) code page and the locale's language.
@@ -259,7 +252,10 @@ def run_case(case, backend, opts):
             open(path, "wb").write(b"\xff\xfe" + expand(unescape(content)).encode("utf-16-le")
                                    if kind == "file-utf16" else text_bytes(content))
     if values or deletions:
-        backend.setup_registry(setup_file(values, deletions))
+        text = setup_file(values, deletions)
+        open(os.path.join(backend.drive_c, "qm-e2e-setup.reg"), "wb").write(text.encode("utf-16"))
+        if failed := backend.import_setup(r"C:\qm-e2e-setup.reg"):
+            raise RuntimeError(f"the setup's import failed: {failed}\n{text}")
 
     for i, run in enumerate(case.runs, 1):
         args = [expand(a) for a in run.args]

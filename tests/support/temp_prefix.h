@@ -1,11 +1,12 @@
 // A fresh emulated machine for one test: a temporary prefix named by
-// QUILLMARK_PREFIX while the test runs, removed when the test passes and kept
-// (its path printed) when it fails; the current directory is put back.
+// QUILLMARK_PREFIX while the test runs, removed after it; the current
+// directory is put back.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -30,11 +31,6 @@ class TempPrefix {
     emulated::ResetMachine();
     std::error_code ec;
     std::filesystem::current_path(oldCwd_, ec);
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    if (test && test->result() && test->result()->Failed()) {
-      std::fprintf(stderr, "kept the prefix of the failed test: %s\n", dir_.c_str());
-      return;
-    }
     std::filesystem::permissions(dir_, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(dir_, ec);
@@ -48,8 +44,7 @@ class TempPrefix {
   std::string HostPath(std::string dos) const {
     if (dos.size() >= 2 && (dos[0] | 0x20) == 'c' && dos[1] == ':') dos.erase(0, 2);
     for (char& c : dos) c = c == '\\' ? '/' : c;
-    return driveC() + "/" + dos.substr(dos.find_first_not_of('/') == std::string::npos
-                                           ? dos.size() : dos.find_first_not_of('/'));
+    return driveC() + "/" + dos.substr(std::min(dos.find_first_not_of('/'), dos.size()));
   }
   void MakeDir(const std::string& dos) const { std::filesystem::create_directories(HostPath(dos)); }
   void WriteFile(const std::string& dos, const std::string& bytes) const {
