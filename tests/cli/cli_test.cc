@@ -62,7 +62,7 @@ TEST(Driver, OptionGrammar) {
            "=regp K N D", "-regk", "-regkk K", "-regz K", "-read-reg K", "-regl K", "+read-reg K V", "-x \x81User"})
     EXPECT_EQ(Quillmark(args), std::pair("Syntax error occurs!\n<screen>"s, 1)) << args;
   const struct { const char* args; int answer; const char* callsThenOutput; int exit; } kRows[] = {
-      {"setup.EXE C:\\d x", 0, "RunProg(setup.EXE,C:\\d) ", 0}, {".bat", 0, "RunProg(.bat,) ", 0},
+      {"setup.EXE C:\\d x", 0, "RunProg(setup.EXE,C:\\d) ", 0}, {".bAt", 0, "RunProg(.bAt,) ", 0},
       // Switches apply to what follows; words are taken as they come, optional ones if they can be.
       {"+path X -user -end -stop -sys +path Y", 0,
        "AddEnv(X,Path,0,0) AddEnv(Y,Path,0,0) Bcast() <ok><ok>", 0},

@@ -127,8 +127,7 @@ class Native:
                               capture_output=True, timeout=120, cwd=cwd)
 
     def import_setup(self, dos):
-        # The machine is new: a deletion has nothing to delete, and its import
-        # is the program's own, whose result the case's checks then show.
+        # A new machine: nothing to delete; the import is the program's own.
         r = self.run(["+regf", dos])
         return "" if RESULTS["ok"].encode() in r.stdout else f"printed {r.stdout!r}"
 

@@ -24,6 +24,9 @@ TEST_F(Text, LocaleNames) {
       {".99999", {}}, {"_china", {}}, {".1252x", {}}, {".ACP", 936}, {".OCP", 936}, {"cht", 950},
       {"jpn", 932}, {".12a", {}}, {"chs.", {}}, {"", 936}, {"C", 0}, {"zh-CN", 936}};
   for (const auto& c : cases) EXPECT_EQ(text::CodePageOfLocale(c.name), c.codePage) << c.name;
+  ::setenv("QUILLMARK_ACP", "1252", 1);  // the OEM code page goes with the machine's ANSI one
+  EXPECT_EQ(text::CodePageOfLocale(".OCP"), 437u);
+  ::unsetenv("QUILLMARK_ACP");
   EXPECT_TRUE(text::SetLocale("chs") && !text::SetLocale("xx") && text::CurrentCodePage() == 936);
 }
 

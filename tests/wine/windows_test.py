@@ -1,14 +1,12 @@
 #!/usr/bin/env python3
 """What quillmark.exe does to the rest of a Windows machine, under Wine.
 
-    windows_test.py turns PREFIX BUILD_DIR VERSION
-    windows_test.py broadcast PREFIX BUILD_DIR
-
-turns: the manifest and version; runs at once keep every update; the
-machine's turn is taken over from a killed holder at once and from a hung one
-after the bounded wait. broadcast: which runs tell running programs (under an
-Xvfb of its own) that the environment changed. BUILD_DIR holds quillmark.exe
-and probe.exe. Exit 77 when something is missing.
+`turns PREFIX BUILD_DIR VERSION`: the manifest and version; runs at once keep
+every update; the machine's turn is taken over from a killed holder at once
+and from a hung one after the bounded wait. `broadcast PREFIX BUILD_DIR`:
+which runs tell running programs (under an Xvfb of its own) that the
+environment changed. BUILD_DIR holds quillmark.exe and probe.exe. Exit 77 when
+something is missing.
 """
 
 import os
