@@ -75,7 +75,7 @@ def main():
                 p.send_signal(signal.SIGKILL)
             out, err = p.communicate()
             killed = p.returncode == -signal.SIGKILL
-            db = sqlite3.connect(os.path.join(store["QUILLMARK_PREFIX"], "registry.db"))
+            db = sqlite3.connect(os.path.join(store["QUILLMARK_PREFIX"], "registry.db"), timeout=30)
             check = [r[0] for r in db.execute("PRAGMA integrity_check")]
             db.close()
             after = state(store)

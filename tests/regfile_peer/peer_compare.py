@@ -127,7 +127,7 @@ def main():
     run(regedit, "/s", r"C:\peer\clean.reg")
 
     found = set(found)
-    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "expected.txt")) as f:
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "expected.txt"), encoding="utf-8") as f:
         expected = {line.split("  #")[0] for line in f.read().splitlines() if line[:1] not in "#"}
     for line in sorted(found - expected):
         print("UNEXPECTED " + line)
