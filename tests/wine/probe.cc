@@ -1,12 +1,8 @@
-// A Windows program for the Wine tests: what a run of quillmark.exe did to
-// the rest of the machine.
-//   probe listen LOGFILE   a hidden top-level window that appends a line
-//                          "WM_SETTINGCHANGE <lParam text>" to LOGFILE for
-//                          each WM_SETTINGCHANGE; prints "ready" once it
-//                          exists; runs until it is killed
-//   probe hold SECONDS     takes the machine's turn as quillmark.exe does,
-//                          prints "ready", keeps it SECONDS and ends without
-//                          giving it back, so that the turn is left abandoned
+// A Windows program for the Wine tests: what a run of quillmark.exe did to the rest of the machine.
+//   probe listen LOGFILE  a hidden top-level window appends "WM_SETTINGCHANGE <lParam text>" to
+//                         LOGFILE for each WM_SETTINGCHANGE; prints "ready" once it exists
+//   probe hold SECONDS    takes the machine's turn as quillmark.exe does, prints "ready", keeps it
+//                         SECONDS and ends without giving it back: the turn is left abandoned
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -27,6 +27,9 @@ OEM = {936: "gbk", 1252: "cp437"}
 # Now and then, after the program has finished, Wine's host-side loader trips
 # glibc's _dl_fini assertion: the exit code is ld.so's 127, the result lost.
 LOADER_FAULT = b"Inconsistency detected by ld.so"
+# Debian's Wine has no preloader: now and then (one start in ~2,000, many at once) the host
+# holds the page Windows shares with every process; Wine exits 1 before the program starts.
+START_FAULT = b"err:virtual:virtual_alloc_first_teb"
 
 
 def available():
@@ -34,8 +37,8 @@ def available():
 
 
 def wine_env(prefix, codepage=1252, extra=None):  # Wine hands all it is given on to the program
-    env = {"PATH": "/usr/local/bin:/usr/bin:/bin", "WINEPREFIX": prefix, "WINEDEBUG": "-all",
-           "WINEARCH": "win64", "LANG": LANGS[codepage],
+    env = {"PATH": "/usr/local/bin:/usr/bin:/bin", "WINEPREFIX": prefix, "WINEARCH": "win64",
+           "LANG": LANGS[codepage], "WINEDEBUG": "-all,err+virtual",  # the channel of START_FAULT
            "WINEDLLOVERRIDES": "mscoree=;mshtml=;winemenubuilder.exe="}
     env.update({k: os.environ[k] for k in ("HOME", "USER", "TMPDIR") if k in os.environ})
     env.update(extra or {})
@@ -56,26 +59,29 @@ def loader_fault(r):
     return r.returncode == 127 and LOADER_FAULT in r.stderr
 
 
-def _run(cmd, env, cwd=None, timeout=120):
-    # Through files, not pipes: a service Wine starts may hold an inherited pipe open for long.
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        rc = subprocess.run(cmd, cwd=cwd, env=env, stdout=out, stderr=err,
-                            stdin=subprocess.DEVNULL, timeout=timeout).returncode
-        out.seek(0)
-        err.seek(0)
-        return subprocess.CompletedProcess(cmd, rc, out.read(), err.read())
+def start_fault(code, output):
+    return code == 1 and START_FAULT in output
+
+
+def _run(cmd, env, cwd=None, timeout=120, repeatable=False):
+    for attempt in range(3):  # again when Wine could not start it, or lost a repeatable run's result
+        # Through files, not pipes: a service Wine starts may hold an inherited pipe open for long.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            rc = subprocess.run(cmd, cwd=cwd, env=env, stdout=out, stderr=err,
+                                stdin=subprocess.DEVNULL, timeout=timeout).returncode
+            out.seek(0)
+            err.seek(0)
+            r = subprocess.CompletedProcess(cmd, rc, out.read(), err.read())
+        if not (start_fault(r.returncode, r.stderr) or repeatable and loader_fault(r)):
+            break
+        sys.stderr.write(f"note: Wine lost a run of {os.path.basename(cmd[1])}\n")
+    return r
 
 
 def run_exe(prefix, exe, args, cwd=None, codepage=1252, env=None, timeout=120, repeatable=False):
-    """Runs a Windows executable (host path); bytes stdout/stderr. A run that
-    may be made twice is made again when Wine's loader lost its result."""
+    """Runs a Windows executable (host path); bytes stdout/stderr."""
     cmd = [WINE32 if pe_machine(exe) == 0x14C else WINE64, exe] + list(args)
-    for attempt in range(3 if repeatable else 1):
-        r = _run(cmd, wine_env(prefix, codepage, env), cwd, timeout)
-        if not loader_fault(r):
-            break
-        sys.stderr.write(f"note: Wine's loader lost the result of {os.path.basename(exe)}\n")
-    return r
+    return _run(cmd, wine_env(prefix, codepage, env), cwd, timeout, repeatable)
 
 
 def reg_exe(prefix, bits):
@@ -96,10 +102,8 @@ def start(prefix):
     # The server outlives this process: it must not hold on to our output.
     subprocess.run([WINESERVER, "-p600"], env=env, check=True,
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for _ in range(2):  # booting a booted prefix again changes nothing
-        boot = _run([WINE64, "wineboot", "--init"], env, timeout=300)
-        if not loader_fault(boot):
-            break
+    # Booting a booted prefix again changes nothing.
+    boot = _run([WINE64, "wineboot", "--init"], env, timeout=300, repeatable=True)
     if boot.returncode != 0:
         raise RuntimeError(f"wineboot failed ({boot.returncode}): {boot.stderr[-2000:]!r}")
     for bits in (32, 64):
