@@ -83,7 +83,7 @@ def main():
         print("skipped: Wine, the prefix or the .exe is not there")
         return winerun.SKIP
     # The regedit of the exe's own bitness: both see the registry through one view.
-    wow64 = ["syswow64"] if winerun.pe_machine(exe) == 0x14C else []
+    wow64 = ["syswow64"] if winerun.bits(exe) == 32 else []
     regedit = os.path.join(prefix, "drive_c", "windows", *wow64, "regedit.exe")
     work = os.path.join(prefix, "drive_c", "peer")
     shutil.rmtree(work, ignore_errors=True)

@@ -38,8 +38,7 @@ def check(ok, what):
 def start(args, extra=None):
     """Starts a Windows program, its output into a file; .out is that file."""
     out = tempfile.NamedTemporaryFile()
-    loader = winerun.WINE32 if winerun.pe_machine(args[0]) == 0x14C else winerun.WINE64
-    p = subprocess.Popen([loader] + args, env=winerun.wine_env(PREFIX, extra=extra),
+    p = subprocess.Popen(winerun.command(args[0], args[1:]), env=winerun.wine_env(PREFIX, extra=extra),
                          stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
     p.out = out
     return p
@@ -212,7 +211,7 @@ def main():
     if missing:
         print("skipped; missing:", ", ".join(missing))
         return winerun.SKIP
-    BITS = 32 if winerun.pe_machine(EXE) == 0x14C else 64
+    BITS = winerun.bits(EXE)
     user = values(USER_ENV)
     try:
         test_turns(sys.argv[4]) if part == "turns" else test_broadcast()

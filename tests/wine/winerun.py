@@ -45,14 +45,18 @@ def wine_env(prefix, codepage=1252, extra=None):  # Wine hands all it is given o
     return env
 
 
-def pe_machine(path):
-    """The machine field of a PE file: 0x14c (i386), 0x8664 (x86-64), or None."""
+def bits(path):
+    """32 for a PE file whose machine is i386, else 64."""
     with open(path, "rb") as f:
         head = f.read(4096)
     if head[:2] != b"MZ" or len(head) < 64:
-        return None
+        return 64
     (pe,) = struct.unpack_from("<I", head, 0x3C)
-    return struct.unpack_from("<H", head, pe + 4)[0] if head[pe:pe + 4] == b"PE\0\0" else None
+    return 32 if head[pe:pe + 4] == b"PE\0\0" and struct.unpack_from("<H", head, pe + 4)[0] == 0x14C else 64
+
+
+def command(exe, args):  # Wine's loader of the executable's bitness
+    return [WINE32 if bits(exe) == 32 else WINE64, exe] + list(args)
 
 
 def loader_fault(r):
@@ -80,8 +84,7 @@ def _run(cmd, env, cwd=None, timeout=120, repeatable=False):
 
 def run_exe(prefix, exe, args, cwd=None, codepage=1252, env=None, timeout=120, repeatable=False):
     """Runs a Windows executable (host path); bytes stdout/stderr."""
-    cmd = [WINE32 if pe_machine(exe) == 0x14C else WINE64, exe] + list(args)
-    return _run(cmd, wine_env(prefix, codepage, env), cwd, timeout, repeatable)
+    return _run(command(exe, args), wine_env(prefix, codepage, env), cwd, timeout, repeatable)
 
 
 def reg_exe(prefix, bits):
